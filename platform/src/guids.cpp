@@ -1,0 +1,5 @@
+// Interface identifiers of the platform's own interfaces.
+#include "platform/winapi.h"
+
+extern "C" const IID IID_IUnknown = {
+    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
