@@ -1,0 +1,120 @@
+#include "jpegextra/jpeg_decoder.h"
+
+#include <vector>
+
+#include "jpegextra/cmyk_convert.h"
+#include "jpegextra/jpeg_errors.h"
+#include "jpegextra/jpeg_header.h"
+#include "jpegextra/jpeg_message_codes.h"
+#include "jpegextra/libjpeg_binding.h"
+#include "jpegextra/resolution.h"
+
+// clang-format off
+#include <jerror.h>
+// clang-format on
+
+namespace quorvex {
+
+namespace {
+
+constexpr int kQuantizedColors = 236;
+
+struct OutputPlan {
+  bool cmyk = false;      // four bytes per pixel, converted per row
+  bool quantize = false;  // 8-bit indexed through the library's colour map
+};
+
+// Chooses the library's output: gray files (and everything when Grayscale is on) go through the
+// one-pass gray quantizer; colour comes out directly in blue-green-red order (RGB-coded files
+// included), or quantized for EightBitOutput. CMYK and YCCK cannot be quantized or turned gray
+// by the library, so they always take the 24-bit conversion.
+OutputPlan Configure(jpeg_decompress_struct& info, const TDecodeOptions& options) {
+  OutputPlan plan;
+  info.scale_num = 1;
+  info.scale_denom = 1;
+  info.do_block_smoothing = TRUE;
+  info.dct_method = JDCT_FLOAT;
+  if (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK) {
+    info.out_color_space = JCS_CMYK;
+    plan.cmyk = true;
+  } else if (options.Grayscale || info.jpeg_color_space == JCS_GRAYSCALE) {
+    info.out_color_space = JCS_GRAYSCALE;
+    plan.quantize = true;
+  } else {
+    info.out_color_space = JCS_EXT_BGR;
+    plan.quantize = options.EightBitOutput;
+  }
+  if (plan.quantize) {
+    info.quantize_colors = TRUE;
+    info.desired_number_of_colors = kQuantizedColors;
+  }
+  return plan;
+}
+
+void SetPaletteFromColorMap(const jpeg_decompress_struct& info, TBitmap& raster) {
+  std::vector<TPaletteEntry> palette(static_cast<size_t>(info.actual_number_of_colors));
+  for (size_t i = 0; i < palette.size(); ++i) {
+    TPaletteEntry& entry = palette[i];
+    if (info.out_color_components == 1) {
+      entry.Blue = entry.Green = entry.Red = info.colormap[0][i];
+    } else {
+      // The map is in the output's blue, green, red order.
+      entry.Blue = info.colormap[0][i];
+      entry.Green = info.colormap[1][i];
+      entry.Red = info.colormap[2][i];
+    }
+  }
+  raster.SetPalette(palette);
+}
+
+}  // namespace
+
+void DecodeJPEG(TMemoryStream& data, const TDecodeOptions& options, TBMPImage& raster,
+                TJPEGImage* progressOwner) {
+  jpeglib::Decompressor decompressor(data, progressOwner);
+  jpeg_decompress_struct& info = decompressor.Info();
+  decompressor.Run([&] { jpeg_read_header(&info, TRUE); });
+  CheckFrameSize(info.image_width, info.image_height);
+
+  const OutputPlan plan = Configure(info, options);
+  decompressor.Run([&] { jpeg_start_decompress(&info); });
+  const int bytesPerPixel = plan.quantize ? 1 : plan.cmyk ? 4 : 3;
+  if (info.output_components != bytesPerPixel)
+    throw EJPEG(Release6aMessageCode(JERR_CONVERSION_NOTIMPL));
+
+  raster.SetPixelFormat(plan.quantize ? TPixelFormat::pf8bit : TPixelFormat::pf24bit);
+  const auto width = static_cast<int32_t>(info.output_width);
+  raster.SetSize(width, static_cast<int32_t>(info.output_height));
+  if (plan.quantize) SetPaletteFromColorMap(info, raster);
+
+  // Rows one per call, top row first: the raster's rows lie bottom-up in memory, so they are
+  // never handed over in blocks. A call that delivers nothing ends the loop; the rows left
+  // stay black rather than spinning forever.
+  if (plan.cmyk) {
+    std::vector<JSAMPLE> buffer(static_cast<size_t>(width) * 4);
+    decompressor.Run([&] {
+      while (info.output_scanline < info.output_height) {
+        const auto y = static_cast<int32_t>(info.output_scanline);
+        JSAMPROW row = buffer.data();
+        if (jpeg_read_scanlines(&info, &row, 1) != 1) break;
+        InvertedCmykRowToBgr(buffer.data(), raster.Row(y), width);
+      }
+    });
+  } else {
+    decompressor.Run([&] {
+      while (info.output_scanline < info.output_height) {
+        JSAMPROW row = raster.Row(static_cast<int32_t>(info.output_scanline));
+        if (jpeg_read_scanlines(&info, &row, 1) != 1) break;
+      }
+    });
+  }
+
+  const uint8_t unit = info.saw_JFIF_marker ? info.density_unit : kDensityNone;
+  raster.SetXPelsPerMeter(DensityToPelsPerMeter(unit, info.X_density));
+  raster.SetYPelsPerMeter(DensityToPelsPerMeter(unit, info.Y_density));
+
+  // The pixels are all there; complaints about what follows them do not matter.
+  decompressor.RunIgnoringErrors([&] { jpeg_finish_decompress(&info); });
+}
+
+}  // namespace quorvex

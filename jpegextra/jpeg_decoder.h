@@ -1,0 +1,23 @@
+// Decompression of JPEG data into a raster image.
+#pragma once
+
+#include "imaging/raster_image.h"
+#include "jpegextra/memory_stream.h"
+
+namespace quorvex {
+
+class TJPEGImage;
+
+struct TDecodeOptions {
+  bool Grayscale = false;       // decode colour files to gray too
+  bool EightBitOutput = false;  // quantize colour to a 236-colour palette
+};
+
+// Fills raster (a new, empty image) from data: 24-bit blue-green-red, or 8-bit indexed with the
+// library's colour map as palette when the output is gray or EightBitOutput is on (236 colours,
+// Floyd-Steinberg dithering). CMYK and YCCK files always give 24-bit colour. The resolution is
+// set from the JFIF density. progressOwner, if given, receives progress reports.
+void DecodeJPEG(TMemoryStream& data, const TDecodeOptions& options, TBMPImage& raster,
+                TJPEGImage* progressOwner);
+
+}  // namespace quorvex
