@@ -1,0 +1,155 @@
+// Parsing and writing the APP13 Photoshop segment, byte for byte.
+#include "jpegextra/metadata/photoshop_segment.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace quorvex {
+namespace {
+
+std::string Bytes(std::initializer_list<int> values) {
+  std::string out;
+  for (int v : values) out.push_back(static_cast<char>(v));
+  return out;
+}
+
+TApp14Segment Parse(const std::string& payload) {
+  TMemoryStream stream(std::vector<uint8_t>(payload.begin(), payload.end()));
+  TApp14Segment segment;
+  segment.ParseSegment(stream);
+  return segment;
+}
+
+std::string Written(const TApp14Segment& segment) {
+  TMemoryStream out;
+  segment.WriteSegment(out);
+  EXPECT_EQ(out.Position(), 0u);
+  return {out.Bytes().begin(), out.Bytes().end()};
+}
+
+const std::string kCaptionPayload = std::string("Photoshop 3.0", 14) + "8BIM" +
+                                    Bytes({4, 4, 0, 0, 0, 0, 0, 0x0F}) +
+                                    Bytes({0x1C, 2, 0x78, 0, 10}) + "0123456789" + Bytes({0});
+
+TEST(PhotoshopSegment, OneCaptionDataset) {
+  const TApp14Segment segment = Parse(kCaptionPayload);
+  EXPECT_EQ(segment.Header, "Photoshop 3.0");
+  ASSERT_EQ(segment.Resources.size(), 1u);
+  const TBIMSegment& block = segment.Resources[0];
+  EXPECT_EQ(block.ResourceId, kIptcResource);
+  EXPECT_EQ(block.ResourceName, "");
+  ASSERT_EQ(block.Datasets.size(), 1u);
+  EXPECT_EQ(block.Datasets[0].DatasetNumber, 120);
+  EXPECT_EQ(block.Datasets[0].Value, "0123456789");
+  EXPECT_EQ(block.DataSize(), 15u);
+}
+
+TEST(PhotoshopSegment, WritesTheSameBytesBack) {
+  EXPECT_EQ(Written(Parse(kCaptionPayload)),
+            Bytes({0xFF, 0xED, 0, static_cast<int>(kCaptionPayload.size() + 2)}) + kCaptionPayload);
+}
+
+TEST(PhotoshopSegment, PadsAfterEvenNamesAndOddData) {
+  TApp14Segment segment;
+  segment.Header = "H";
+  segment.Resources.push_back({kUrlResource, "abc", "xyz", {}});  // odd name, odd data
+  segment.Resources.push_back({kUrlResource, "ab", "wxyz", {}});  // even name, even data
+  const std::string expected = Bytes({0xFF, 0xED, 0, 40}) + "H" + Bytes({0}) +  //
+                               "8BIM" + Bytes({4, 0x0B, 3}) + "abc" + Bytes({0, 0, 0, 3}) + "xyz" +
+                               Bytes({0}) + "8BIM" + Bytes({4, 0x0B, 2}) + "ab" + Bytes({0}) +
+                               Bytes({0, 0, 0, 4}) + "wxyz";
+  EXPECT_EQ(Written(segment), expected);
+  const TApp14Segment back = Parse(expected.substr(4));
+  ASSERT_EQ(back.Resources.size(), 2u);
+  EXPECT_EQ(back.Resources[0].ResourceName, "abc");
+  EXPECT_EQ(back.Resources[0].Text, "xyz");
+  EXPECT_EQ(back.Resources[1].ResourceName, "ab");
+  EXPECT_EQ(back.Resources[1].Text, "wxyz");
+}
+
+TEST(PhotoshopSegment, CopyrightFlagKeepsEveryByteOfItsData) {
+  const std::string payload =
+      std::string("P", 2) + "8BIM" + Bytes({4, 0x0A, 0, 0, 0, 0, 0, 1, 1, 0});
+  const TApp14Segment segment = Parse(payload);
+  ASSERT_EQ(segment.Resources.size(), 1u);
+  EXPECT_EQ(segment.Resources[0].Text, Bytes({1, 0})) << "data and pad byte";
+}
+
+TEST(PhotoshopSegment, UnknownResourcesAndStrayBytesAreScannedPast) {
+  const std::string payload = std::string("Photoshop 3.0", 14) + "8BIM" +
+                              Bytes({3, 0xED, 0, 0, 0, 0, 0, 2, 8, 'B'}) +  // unknown id
+                              "88BIM" + Bytes({4, 0x0B, 0, 0, 0, 0, 0, 2, 'n', 'o'}) +  // extra '8'
+                              "xx8BIM" + Bytes({4, 0x0B, 0, 0, 0, 0, 0, 3, 'y', 0, 's', 0});
+  const TApp14Segment segment = Parse(payload);
+  ASSERT_EQ(segment.Resources.size(), 1u);
+  EXPECT_EQ(segment.Resources[0].Text, "ys") << "zero bytes of a URL are left out";
+}
+
+TEST(PhotoshopSegment, OtherRecordsAndBrokenDatasetsInsideAnIptcBlock) {
+  const std::string data =
+      Bytes({0x1C, 1, 90, 0, 3, 0x1B, 0x25, 0x47}) +  // record 1, read as pairs
+      Bytes({0x1C, 2, 5, 0, 2}) + "ON" +              //
+      Bytes({0x1C, 2, 25, 0, 9}) + "cut";             // runs past the block
+  std::string payload = std::string("P", 2) + "8BIM" +
+                        Bytes({4, 4, 0, 0, 0, 0, 0, static_cast<int>(data.size())}) + data;
+  if (data.size() % 2) payload.push_back(0);
+  const TApp14Segment segment = Parse(payload);
+  ASSERT_EQ(segment.Resources.size(), 1u);
+  const auto& datasets = segment.Resources[0].Datasets;
+  ASSERT_EQ(datasets.size(), 2u);
+  EXPECT_EQ(datasets[0].DatasetNumber, 5);
+  EXPECT_EQ(datasets[0].Value, "ON");
+  EXPECT_EQ(datasets[1].DatasetNumber, 25);
+  EXPECT_EQ(datasets[1].Value, std::string("cut") + (data.size() % 2 ? std::string(1, '\0') : ""));
+}
+
+class TruncatedBlock : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(TruncatedBlock, RaisesStreamReadError) {
+  const std::string payload = kCaptionPayload.substr(0, GetParam());
+  try {
+    Parse(payload);
+    ADD_FAILURE() << "no error at length " << GetParam();
+  } catch (const EReadError& e) {
+    EXPECT_STREQ(e.what(), "Stream read error");
+  }
+}
+
+// Cut inside the id, the name length, the size, the data and the pad byte.
+INSTANTIATE_TEST_SUITE_P(Cuts, TruncatedBlock, ::testing::Values(19, 20, 23, 26, 30, 35, 41));
+
+TEST(PhotoshopSegment, HeaderOnlyAndEmptyPayloads) {
+  EXPECT_TRUE(Parse("").Resources.empty());
+  EXPECT_EQ(Parse("Photoshop 3.0").Header, "Photoshop 3.0");
+  EXPECT_TRUE(Parse(std::string("Photoshop 3.0", 14) + "8BI").Resources.empty());
+}
+
+TEST(PhotoshopSegment, DatasetsTooLongForTheirLengthFieldAreLeftOut) {
+  TApp14Segment segment;
+  segment.Header = "Photoshop 3.0";
+  TBIMSegment block{kIptcResource, "Caption", "", {}};
+  block.Datasets.push_back({120, std::string(65536, 'x')});
+  block.Datasets.push_back({5, "kept"});
+  segment.Resources.push_back(block);
+  EXPECT_EQ(block.DataSize(), 9u);
+  const std::string bytes = Written(segment);
+  const TApp14Segment back = Parse(bytes.substr(4));
+  ASSERT_EQ(back.Resources.size(), 1u);
+  EXPECT_EQ(back.Resources[0].Datasets, (TSegmentList{{5, "kept"}}));
+}
+
+TEST(PhotoshopSegment, ASegmentTooLongForItsLengthFieldIsNotWritten) {
+  TApp14Segment segment;
+  segment.Header = "Photoshop 3.0";
+  TBIMSegment block{kIptcResource, "Caption", "", {}};
+  for (int i = 0; i < 3; ++i) block.Datasets.push_back({25, std::string(30000, 'k')});
+  segment.Resources.push_back(block);
+  EXPECT_TRUE(Written(segment).empty());
+  segment.Resources[0].Datasets.pop_back();
+  EXPECT_EQ(Written(segment).size(), 4u + 14 + 4 + 2 + 8 + 4 + 2 * 30005);
+}
+
+}  // namespace
+}  // namespace quorvex
