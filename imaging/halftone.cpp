@@ -1,0 +1,271 @@
+#include "imaging/halftone.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "imaging/errors.h"
+#include "imaging/resample_taps.h"
+
+namespace quorvex {
+
+namespace {
+
+constexpr int kChannels = 3;
+// Unweighted rows added up in 16 bits before one multiply: 257 * 255 = 65535.
+constexpr int kMaxRowsPer16BitSum = 257;
+
+// Walks the rows of a raster in either direction, without a range check per row.
+class TRowWalker {
+ public:
+  explicit TRowWalker(const TBitmap& image)
+      : top_(image.ScanLine(0)),
+        step_(image.Height() > 1 ? image.ScanLine(1) - image.ScanLine(0) : 0) {}
+  const uint8_t* operator()(int32_t y) const noexcept { return top_ + step_ * y; }
+
+ private:
+  const uint8_t* top_;
+  ptrdiff_t step_;
+};
+
+// The weighted sum over the destination area is an integer below 255 * total; dividing by the
+// total and rounding gives the mean. The sums stay below 2^52, so a double holds them exactly.
+class TNormaliser {
+ public:
+  explicit TNormaliser(uint64_t total) : inverse_(1.0 / static_cast<double>(total)) {}
+  uint8_t operator()(uint64_t sum) const noexcept {
+    const double mean = static_cast<double>(static_cast<int64_t>(sum)) * inverse_;
+    const int value = static_cast<int>(mean + 0.5);
+    return static_cast<uint8_t>(value > 255 ? 255 : value);
+  }
+
+ private:
+  double inverse_;
+};
+
+template <class Acc>
+void AssignWeighted(Acc* __restrict acc, const uint8_t* __restrict row, size_t n, Acc w) {
+  for (size_t k = 0; k < n; ++k) acc[k] = w * row[k];
+}
+
+template <class Acc>
+void AddWeighted(Acc* __restrict acc, const uint8_t* __restrict row, size_t n, Acc w) {
+  for (size_t k = 0; k < n; ++k) acc[k] += w * row[k];
+}
+
+template <class Acc>
+void AddWeighted16(Acc* __restrict acc, const uint16_t* __restrict sum, size_t n, Acc w) {
+  for (size_t k = 0; k < n; ++k) acc[k] += w * sum[k];
+}
+
+void Widen(uint16_t* __restrict sum, const uint8_t* __restrict row, size_t n) {
+  for (size_t k = 0; k < n; ++k) sum[k] = row[k];
+}
+
+void Add16(uint16_t* __restrict sum, const uint8_t* __restrict row, size_t n) {
+  for (size_t k = 0; k < n; ++k) sum[k] = static_cast<uint16_t>(sum[k] + row[k]);
+}
+
+// Vertical pass first: for each destination row, the weighted sum of its source rows at full
+// source width, then the horizontal taps over that one row. Reads the source once, in order,
+// with loops the compiler turns into vector code. Acc must hold 255 * the vertical total.
+template <class Acc>
+class TVerticalFirst {
+ public:
+  TVerticalFirst(const TBitmap& source, const TAxisTaps& horizontal, const TAxisTaps& vertical)
+      : rows_(source),
+        horizontal_(horizontal),
+        vertical_(vertical),
+        width_(static_cast<size_t>(source.Width()) * kChannels),
+        acc_(width_),
+        normalise_(horizontal.total * vertical.total) {}
+
+  void Run(TBitmap& dest) {
+    const int32_t height = dest.Height();
+    for (int32_t y = 0; y < height; ++y) {
+      SumRows(vertical_.taps[static_cast<size_t>(y)]);
+      ReduceRow(dest.Row(y));
+    }
+  }
+
+ private:
+  void SumRows(const TTap& tap) {
+    Acc* acc = acc_.data();
+    AssignWeighted<Acc>(acc, rows_(tap.first), width_, tap.firstWeight);
+    if (tap.count == 1) return;
+    const int32_t last = tap.first + tap.count - 1;
+    for (int32_t y = tap.first + 1; y < last;) {
+      const int32_t run = std::min(last - y, kMaxRowsPer16BitSum);
+      if (run == 1) {
+        AddWeighted<Acc>(acc, rows_(y), width_, vertical_.innerWeight);
+      } else {
+        if (sum_.empty()) sum_.resize(width_);
+        Widen(sum_.data(), rows_(y), width_);
+        for (int32_t k = 1; k < run; ++k) Add16(sum_.data(), rows_(y + k), width_);
+        AddWeighted16<Acc>(acc, sum_.data(), width_, vertical_.innerWeight);
+      }
+      y += run;
+    }
+    AddWeighted<Acc>(acc, rows_(last), width_, tap.lastWeight);
+  }
+
+  void ReduceRow(uint8_t* out) const {
+    const Acc* acc = acc_.data();
+    const size_t width = horizontal_.taps.size();
+    const uint64_t inner = horizontal_.innerWeight;
+    for (size_t x = 0; x < width; ++x) {
+      const TTap& tap = horizontal_.taps[x];
+      const Acc* p = acc + static_cast<size_t>(tap.first) * kChannels;
+      const uint64_t w0 = tap.firstWeight;
+      uint64_t b = w0 * p[0];
+      uint64_t g = w0 * p[1];
+      uint64_t r = w0 * p[2];
+      if (tap.count > 1) {
+        uint64_t ib = 0, ig = 0, ir = 0;
+        const Acc* q = p + kChannels;
+        const Acc* end = p + static_cast<size_t>(tap.count - 1) * kChannels;
+        for (; q != end; q += kChannels) {
+          ib += q[0];
+          ig += q[1];
+          ir += q[2];
+        }
+        const uint64_t w1 = tap.lastWeight;
+        b += inner * ib + w1 * end[0];
+        g += inner * ig + w1 * end[1];
+        r += inner * ir + w1 * end[2];
+      }
+      out[kChannels * x] = normalise_(b);
+      out[kChannels * x + 1] = normalise_(g);
+      out[kChannels * x + 2] = normalise_(r);
+    }
+  }
+
+  TRowWalker rows_;
+  const TAxisTaps& horizontal_;
+  const TAxisTaps& vertical_;
+  size_t width_;
+  std::vector<Acc> acc_;
+  std::vector<uint16_t> sum_;
+  TNormaliser normalise_;
+};
+
+// Horizontal pass first: each source row is reduced to destination width once, and destination
+// rows sum those. Wins when the source is much wider than the result and the result much taller
+// than the source, where the vertical-first pass would sweep the full width for every row.
+class THorizontalFirst {
+ public:
+  THorizontalFirst(const TBitmap& source, const TAxisTaps& horizontal, const TAxisTaps& vertical)
+      : rows_(source),
+        horizontal_(horizontal),
+        vertical_(vertical),
+        width_(horizontal.taps.size() * kChannels),
+        acc_(width_),
+        normalise_(horizontal.total * vertical.total) {
+    for (TCached& slot : cache_) slot.values.resize(width_);
+  }
+
+  void Run(TBitmap& dest) {
+    const int32_t height = dest.Height();
+    for (int32_t y = 0; y < height; ++y) {
+      const TTap& tap = vertical_.taps[static_cast<size_t>(y)];
+      std::fill(acc_.begin(), acc_.end(), 0);
+      for (int32_t k = 0; k < tap.count; ++k) {
+        const uint64_t w = vertical_.WeightOf(tap, k);
+        const uint64_t* row = Reduced(tap.first + k);
+        for (size_t e = 0; e < width_; ++e) acc_[e] += w * row[e];
+      }
+      uint8_t* out = dest.Row(y);
+      for (size_t e = 0; e < width_; ++e) out[e] = normalise_(acc_[e]);
+    }
+  }
+
+ private:
+  struct TCached {
+    int32_t row = -1;
+    std::vector<uint64_t> values;
+  };
+
+  // Source row y at destination width. Rows are asked for in rising order and each destination
+  // row needs at most the last two of its predecessor, so two slots compute every row once.
+  const uint64_t* Reduced(int32_t y) {
+    for (TCached& slot : cache_)
+      if (slot.row == y) return slot.values.data();
+    TCached& slot = cache_[next_];
+    next_ ^= 1;
+    slot.row = y;
+    const uint8_t* in = rows_(y);
+    uint64_t* out = slot.values.data();
+    for (size_t x = 0; x < horizontal_.taps.size(); ++x) {
+      const TTap& tap = horizontal_.taps[x];
+      for (int c = 0; c < kChannels; ++c) {
+        uint64_t sum = 0;
+        for (int32_t k = 0; k < tap.count; ++k)
+          sum += uint64_t{horizontal_.WeightOf(tap, k)} *
+                 in[static_cast<size_t>(tap.first + k) * kChannels + c];
+        out[x * kChannels + c] = sum;
+      }
+    }
+    return out;
+  }
+
+  TRowWalker rows_;
+  const TAxisTaps& horizontal_;
+  const TAxisTaps& vertical_;
+  size_t width_;
+  std::vector<uint64_t> acc_;
+  TCached cache_[2];
+  int next_ = 0;
+  TNormaliser normalise_;
+};
+
+uint64_t TapCount(const TAxisTaps& axis) {
+  uint64_t count = 0;
+  for (const TTap& tap : axis.taps) count += static_cast<uint64_t>(tap.count);
+  return count;
+}
+
+bool PreferHorizontalFirst(const TBitmap& source, const TBitmap& dest, const TAxisTaps& horizontal,
+                           const TAxisTaps& vertical) {
+  // Work in source-pixel reads and accumulator updates per channel. Vertical-first also pays the
+  // horizontal taps once per destination row; horizontal-first pays them once per source row.
+  // Vertical-first runs as vector code, so horizontal-first must win clearly.
+  const double tx = static_cast<double>(TapCount(horizontal));
+  const double ty = static_cast<double>(TapCount(vertical));
+  const double verticalFirst = ty * source.Width() + dest.Height() * tx;
+  const double horizontalFirst = source.Height() * tx + ty * dest.Width();
+  return horizontalFirst * 4 < verticalFirst;
+}
+
+void Stretch(TBitmap& dest, const TBitmap& source, THalftoneOrder order) {
+  const TAxisTaps horizontal = BuildHalftoneTaps(source.Width(), dest.Width());
+  const TAxisTaps vertical = BuildHalftoneTaps(source.Height(), dest.Height());
+  if (order == THalftoneOrder::Automatic)
+    order = PreferHorizontalFirst(source, dest, horizontal, vertical)
+                ? THalftoneOrder::HorizontalFirst
+                : THalftoneOrder::VerticalFirst;
+  if (order == THalftoneOrder::HorizontalFirst) {
+    THorizontalFirst(source, horizontal, vertical).Run(dest);
+  } else if (vertical.total * 255 <= UINT32_MAX) {
+    TVerticalFirst<uint32_t>(source, horizontal, vertical).Run(dest);
+  } else {
+    // Only a source taller than 2^24 rows shrunk in height gets here.
+    TVerticalFirst<uint64_t>(source, horizontal, vertical).Run(dest);
+  }
+}
+
+}  // namespace
+
+void StretchHalftone(TBitmap& dest, const TBitmap& source, THalftoneOrder order) {
+  if (source.Empty() || dest.Empty()) return;
+  if (source.PixelFormat() != TPixelFormat::pf24bit || dest.PixelFormat() != TPixelFormat::pf24bit)
+    throw EInvalidGraphicOperation("Unsupported pixel format");
+  try {
+    Stretch(dest, source, order);
+  } catch (const std::bad_alloc&) {
+    throw EOutOfMemory();
+  }
+}
+
+}  // namespace quorvex

@@ -1,0 +1,187 @@
+// The halftone stretch against a plain double-precision reference: area averaging when an axis
+// shrinks, linear interpolation when it grows.
+#include "imaging/halftone.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "imaging/resample_taps.h"
+#include "imaging/resize.h"
+#include "tests/imaging/image_helpers.h"
+
+namespace quorvex::test {
+namespace {
+
+// Weights of the source pixels behind destination pixel i, straight from the definition.
+std::vector<std::pair<int32_t, double>> ReferenceWeights(int32_t source, int32_t dest, int32_t i) {
+  std::vector<std::pair<int32_t, double>> weights;
+  if (dest <= source) {
+    const double scale = static_cast<double>(source) / dest;
+    const double low = i * scale, high = (i + 1) * scale;
+    for (int32_t j = static_cast<int32_t>(std::floor(low)); j < source && j < high; ++j) {
+      const double covered = std::min<double>(j + 1, high) - std::max<double>(j, low);
+      if (covered > 0) weights.emplace_back(j, covered / scale);
+    }
+  } else {
+    double centre = (i + 0.5) * source / dest - 0.5;
+    centre = std::clamp(centre, 0.0, source - 1.0);
+    const auto j = static_cast<int32_t>(std::floor(centre));
+    const double fraction = centre - j;
+    weights.emplace_back(j, 1 - fraction);
+    if (fraction > 0) weights.emplace_back(j + 1, fraction);
+  }
+  return weights;
+}
+
+// The exact weighted means, unrounded: width * height * 3 values.
+std::vector<double> ReferenceStretch(const TBitmap& source, int32_t width, int32_t height) {
+  std::vector<double> result(static_cast<size_t>(width) * height * 3);
+  for (int32_t y = 0; y < height; ++y) {
+    const auto wy = ReferenceWeights(source.Height(), height, y);
+    for (int32_t x = 0; x < width; ++x) {
+      const auto wx = ReferenceWeights(source.Width(), width, x);
+      for (int c = 0; c < 3; ++c) {
+        double sum = 0;
+        for (auto [sy, fy] : wy)
+          for (auto [sx, fx] : wx) sum += fy * fx * source.ScanLine(sy)[3 * sx + c];
+        result[(static_cast<size_t>(y) * width + x) * 3 + c] = sum;
+      }
+    }
+  }
+  return result;
+}
+
+struct StretchCase {
+  int32_t w, h, newW, newH;
+};
+
+void PrintTo(const StretchCase& c, std::ostream* os) {
+  *os << c.w << "x" << c.h << "->" << c.newW << "x" << c.newH;
+}
+
+class HalftoneAgainstReference : public ::testing::TestWithParam<StretchCase> {
+ protected:
+  void Check(const TBitmap& source, THalftoneOrder order) {
+    const StretchCase& c = GetParam();
+    auto dest = MakeImage(c.newW, c.newH, TPixelFormat::pf24bit);
+    StretchHalftone(*dest, source, order);
+    const auto reference = ReferenceStretch(source, c.newW, c.newH);
+    // Linear weights carry 16-bit fractions: at most 255 / 2^17 off before rounding.
+    const double slack = (c.newW > c.w || c.newH > c.h) ? 0.5 + 255.0 / (1 << 16) : 0.5 + 1e-7;
+    double worst = 0;
+    for (int32_t y = 0; y < c.newH; ++y)
+      for (int32_t x = 0; x < c.newW; ++x)
+        for (int ch = 0; ch < 3; ++ch) {
+          const double exact = reference[(static_cast<size_t>(y) * c.newW + x) * 3 + ch];
+          const int ours = dest->ScanLine(y)[3 * x + ch];
+          worst = std::max(worst, std::fabs(ours - exact));
+          // Rounded, not truncated, and never a level away from the rounded reference.
+          ASSERT_LE(std::fabs(ours - exact), slack) << x << "," << y << " channel " << ch;
+          ASSERT_LE(std::abs(ours - static_cast<int>(std::lround(exact))), 1);
+        }
+    RecordProperty("worst", std::to_string(worst));
+  }
+};
+
+TEST_P(HalftoneAgainstReference, RandomContent) {
+  const StretchCase& c = GetParam();
+  auto source = MakeRandomImage(c.w, c.h, TPixelFormat::pf24bit, 31);
+  Check(*source, THalftoneOrder::Automatic);
+}
+
+TEST_P(HalftoneAgainstReference, PhotoLikeContent) {
+  const StretchCase& c = GetParam();
+  auto source = MakePhotoLikeImage(c.w, c.h, 32);
+  Check(*source, THalftoneOrder::Automatic);
+}
+
+TEST_P(HalftoneAgainstReference, BothPassOrdersGiveIdenticalPixels) {
+  const StretchCase& c = GetParam();
+  auto source = MakeRandomImage(c.w, c.h, TPixelFormat::pf24bit, 33);
+  auto vertical = MakeImage(c.newW, c.newH, TPixelFormat::pf24bit);
+  auto horizontal = MakeImage(c.newW, c.newH, TPixelFormat::pf24bit);
+  StretchHalftone(*vertical, *source, THalftoneOrder::VerticalFirst);
+  StretchHalftone(*horizontal, *source, THalftoneOrder::HorizontalFirst);
+  EXPECT_TRUE(SameImage(*vertical, *horizontal));
+}
+
+TEST_P(HalftoneAgainstReference, ConstantStaysConstant) {
+  const StretchCase& c = GetParam();
+  for (TPixel colour :
+       {TPixel{0, 0, 0}, TPixel{255, 255, 255}, TPixel{1, 128, 254}, TPixel{77, 3, 200}}) {
+    auto source = MakeImage(c.w, c.h, TPixelFormat::pf24bit);
+    for (int32_t y = 0; y < c.h; ++y)
+      for (int32_t x = 0; x < c.w; ++x) SetPixel(*source, x, y, colour);
+    std::unique_ptr<TBitmap> dest;
+    ResizeBitmap(c.newW, c.newH, dest, *source);
+    for (int32_t y = 0; y < c.newH; ++y)
+      for (int32_t x = 0; x < c.newW; ++x) ASSERT_EQ(Pixel(*dest, x, y), colour);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ratios, HalftoneAgainstReference,
+                         ::testing::Values(StretchCase{1000, 750, 133, 100},
+                                           StretchCase{640, 480, 320, 240},
+                                           StretchCase{37, 23, 5, 7}, StretchCase{37, 23, 36, 22},
+                                           StretchCase{300, 200, 7, 3}, StretchCase{17, 13, 1, 1},
+                                           StretchCase{5, 1, 2, 1}, StretchCase{1, 9, 1, 4},
+                                           StretchCase{600, 400, 599, 133},
+                                           // Enlarging, and one axis up with the other down.
+                                           StretchCase{37, 23, 100, 61}, StretchCase{2, 2, 9, 5},
+                                           StretchCase{1, 1, 6, 4}, StretchCase{50, 40, 20, 90},
+                                           StretchCase{12, 80, 75, 8}, StretchCase{3, 1, 1, 7}));
+
+TEST(HalftoneShapes, VeryWideToVeryTallTakesTheCheapOrderAndStaysExact) {
+  // 40000 x 1 to 1 x 40000: vertical-first would sweep 40000 source columns for each of the
+  // 40000 rows. The result is the row's mean in every pixel.
+  auto source = MakeRandomImage(40000, 1, TPixelFormat::pf24bit, 34);
+  double sums[3] = {0, 0, 0};
+  for (int32_t x = 0; x < 40000; ++x)
+    for (int c = 0; c < 3; ++c) sums[c] += source->ScanLine(0)[3 * x + c];
+  std::unique_ptr<TBitmap> dest;
+  ResizeBitmap(1, 40000, dest, *source);
+  for (int c = 0; c < 3; ++c) {
+    const int expected = static_cast<int>(std::lround(sums[c] / 40000));
+    EXPECT_EQ(dest->ScanLine(0)[c], expected);
+    EXPECT_EQ(dest->ScanLine(39999)[c], expected);
+  }
+}
+
+TEST(HalftoneTaps, AreaWeightsAreExactCoverage) {
+  // 5 -> 2: each destination pixel covers 2.5 source pixels; in units of 1/2 pixel the weights
+  // are 2, 2, 1 and 1, 2, 2 out of 5.
+  const TAxisTaps axis = BuildAreaTaps(5, 2);
+  ASSERT_EQ(axis.taps.size(), 2u);
+  EXPECT_EQ(axis.total, 5u);
+  EXPECT_EQ(axis.taps[0].first, 0);
+  EXPECT_EQ(axis.taps[0].count, 3);
+  EXPECT_EQ(axis.taps[0].firstWeight, 2u);
+  EXPECT_EQ(axis.innerWeight, 2u);
+  EXPECT_EQ(axis.taps[0].lastWeight, 1u);
+  EXPECT_EQ(axis.taps[1].first, 2);
+  EXPECT_EQ(axis.taps[1].firstWeight, 1u);
+  EXPECT_EQ(axis.taps[1].lastWeight, 2u);
+  // 4 -> 2 reduces to unit weights.
+  const TAxisTaps halves = BuildAreaTaps(4, 2);
+  EXPECT_EQ(halves.total, 2u);
+  EXPECT_EQ(halves.taps[1].first, 2);
+}
+
+TEST(HalftoneTaps, EveryDestinationPixelSumsToTheTotal) {
+  for (auto [s, d] : {std::pair{1000, 133}, std::pair{7, 3}, std::pair{3, 7}, std::pair{1, 5},
+                      std::pair{5, 1}, std::pair{16383, 16382}, std::pair{2, 16383}}) {
+    const TAxisTaps axis = BuildHalftoneTaps(s, d);
+    for (const TTap& tap : axis.taps) {
+      uint64_t sum = 0;
+      for (int32_t k = 0; k < tap.count; ++k) sum += axis.WeightOf(tap, k);
+      ASSERT_EQ(sum, axis.total) << s << "->" << d;
+      ASSERT_GE(tap.first, 0);
+      ASSERT_LE(tap.first + tap.count, s);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quorvex::test
