@@ -4,12 +4,27 @@
 #pragma once
 
 #if defined(_WIN32) || defined(QUORVEX_WINDOWS_HEADERS)
-#include <windows.h>
 #include <ole2.h>
 #include <oleauto.h>
 #include <olectl.h>
+#include <windows.h>
+#if __has_include(<comsvcs.h>)
+#include <comsvcs.h>
+#endif
+#if __has_include(<asptlb.h>)
+#include <asptlb.h>
 #else
-#include "platform/native/wintypes.h"
-#include "platform/native/unknwn.h"
+#include "platform/native/asptlb.h"
+#endif
+#else
+#include "platform/native/asptlb.h"
+#include "platform/native/comsvcs.h"
+#include "platform/native/oaidl.h"
+#include "platform/native/objbase.h"
+#include "platform/native/ocidl.h"
 #include "platform/native/oleauto.h"
+#include "platform/native/unknwn.h"
+#include "platform/native/winbase.h"
+#include "platform/native/winreg.h"
+#include "platform/native/wintypes.h"
 #endif

@@ -1,157 +1,42 @@
-// Automation value types: BSTR, VARIANT and SAFEARRAY with their x64 layouts and functions.
+// The automation library: strings, variants, safe arrays, type conversion, error information,
+// type libraries and type-information-driven dispatch.
 #pragma once
 
-#include "platform/native/wintypes.h"
+#include "platform/native/oaidl.h"
 
-enum VARENUM {
-  VT_EMPTY = 0,
-  VT_NULL = 1,
-  VT_I2 = 2,
-  VT_I4 = 3,
-  VT_R4 = 4,
-  VT_R8 = 5,
-  VT_CY = 6,
-  VT_DATE = 7,
-  VT_BSTR = 8,
-  VT_DISPATCH = 9,
-  VT_ERROR = 10,
-  VT_BOOL = 11,
-  VT_VARIANT = 12,
-  VT_UNKNOWN = 13,
-  VT_DECIMAL = 14,
-  VT_I1 = 16,
-  VT_UI1 = 17,
-  VT_UI2 = 18,
-  VT_UI4 = 19,
-  VT_I8 = 20,
-  VT_UI8 = 21,
-  VT_INT = 22,
-  VT_UINT = 23,
-  VT_VOID = 24,
-  VT_HRESULT = 25,
-  VT_PTR = 26,
-  VT_SAFEARRAY = 27,
-  VT_CARRAY = 28,
-  VT_USERDEFINED = 29,
-  VT_LPSTR = 30,
-  VT_LPWSTR = 31,
-  VT_RECORD = 36,
-  VT_ARRAY = 0x2000,
-  VT_BYREF = 0x4000,
-  VT_RESERVED = 0x8000,
-  VT_TYPEMASK = 0x0FFF
-};
+// VariantChangeType flags.
+#define VARIANT_NOVALUEPROP 0x01
+#define VARIANT_ALPHABOOL 0x02
+#define VARIANT_NOUSEROVERRIDE 0x04
+#define VARIANT_CALENDAR_HIJRI 0x08
+#define VARIANT_LOCALBOOL 0x10
+#define VARIANT_CALENDAR_THAI 0x20
+#define VARIANT_CALENDAR_GREGORIAN 0x40
+#define VARIANT_USE_NLS 0x80
 
-typedef struct tagSAFEARRAYBOUND {
-  ULONG cElements;
-  LONG lLbound;
-} SAFEARRAYBOUND, *LPSAFEARRAYBOUND;
+// IDispatch::Invoke flags.
+#define DISPATCH_METHOD 0x1
+#define DISPATCH_PROPERTYGET 0x2
+#define DISPATCH_PROPERTYPUT 0x4
+#define DISPATCH_PROPERTYPUTREF 0x8
 
-typedef struct tagSAFEARRAY {
-  USHORT cDims;
-  USHORT fFeatures;
-  ULONG cbElements;
-  ULONG cLocks;
-  PVOID pvData;
-  SAFEARRAYBOUND rgsabound[1];
-} SAFEARRAY, *LPSAFEARRAY;
-
-#define FADF_AUTO 0x0001
-#define FADF_STATIC 0x0002
-#define FADF_EMBEDDED 0x0004
-#define FADF_FIXEDSIZE 0x0010
-#define FADF_RECORD 0x0020
-#define FADF_HAVEIID 0x0040
-#define FADF_HAVEVARTYPE 0x0080
-#define FADF_BSTR 0x0100
-#define FADF_UNKNOWN 0x0200
-#define FADF_DISPATCH 0x0400
-#define FADF_VARIANT 0x0800
-
-typedef struct tagVARIANT VARIANT;
-typedef VARIANT VARIANTARG;
-typedef VARIANT* LPVARIANT;
-
-struct tagVARIANT {
-  union {
-    struct {
-      VARTYPE vt;
-      WORD wReserved1;
-      WORD wReserved2;
-      WORD wReserved3;
-      union {
-        LONGLONG llVal;
-        LONG lVal;
-        BYTE bVal;
-        SHORT iVal;
-        FLOAT fltVal;
-        DOUBLE dblVal;
-        VARIANT_BOOL boolVal;
-        SCODE scode;
-        CY cyVal;
-        DATE date;
-        BSTR bstrVal;
-        IUnknown* punkVal;
-        IDispatch* pdispVal;
-        SAFEARRAY* parray;
-        BYTE* pbVal;
-        SHORT* piVal;
-        LONG* plVal;
-        LONGLONG* pllVal;
-        FLOAT* pfltVal;
-        DOUBLE* pdblVal;
-        VARIANT_BOOL* pboolVal;
-        SCODE* pscode;
-        CY* pcyVal;
-        DATE* pdate;
-        BSTR* pbstrVal;
-        IUnknown** ppunkVal;
-        IDispatch** ppdispVal;
-        SAFEARRAY** pparray;
-        VARIANT* pvarVal;
-        PVOID byref;
-        CHAR cVal;
-        USHORT uiVal;
-        ULONG ulVal;
-        ULONGLONG ullVal;
-        INT intVal;
-        UINT uintVal;
-        DECIMAL* pdecVal;
-        CHAR* pcVal;
-        USHORT* puiVal;
-        ULONG* pulVal;
-        ULONGLONG* pullVal;
-        INT* pintVal;
-        UINT* puintVal;
-        struct {
-          PVOID pvRecord;
-          IRecordInfo* pRecInfo;
-        };
-      };
-    };
-    DECIMAL decVal;
-  };
-};
-
-#define V_VT(X) ((X)->vt)
-#define V_ISBYREF(X) (V_VT(X) & VT_BYREF)
-#define V_ISARRAY(X) (V_VT(X) & VT_ARRAY)
-#define V_UI1(X) ((X)->bVal)
-#define V_I2(X) ((X)->iVal)
-#define V_I4(X) ((X)->lVal)
-#define V_I4REF(X) ((X)->plVal)
-#define V_R4(X) ((X)->fltVal)
-#define V_R8(X) ((X)->dblVal)
-#define V_BOOL(X) ((X)->boolVal)
-#define V_BSTR(X) ((X)->bstrVal)
-#define V_BSTRREF(X) ((X)->pbstrVal)
-#define V_UNKNOWN(X) ((X)->punkVal)
-#define V_DISPATCH(X) ((X)->pdispVal)
-#define V_ARRAY(X) ((X)->parray)
-#define V_ARRAYREF(X) ((X)->pparray)
-#define V_BYREF(X) ((X)->byref)
-#define V_VARIANTREF(X) ((X)->pvarVal)
-#define V_ERROR(X) ((X)->scode)
+#define LANG_NEUTRAL 0x00
+#define LANG_ENGLISH 0x09
+#define SUBLANG_NEUTRAL 0x00
+#define SUBLANG_DEFAULT 0x01
+#define SUBLANG_SYS_DEFAULT 0x02
+#define SUBLANG_ENGLISH_US 0x01
+#define SORT_DEFAULT 0x0
+#define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
+#define PRIMARYLANGID(lgid) ((WORD)(lgid)&0x3ff)
+#define SUBLANGID(lgid) ((WORD)(lgid) >> 10)
+#define MAKELCID(lgid, srtid) ((DWORD)((((DWORD)((WORD)(srtid))) << 16) | ((DWORD)((WORD)(lgid)))))
+#define LANGIDFROMLCID(lcid) ((WORD)(lcid))
+#define LANG_USER_DEFAULT MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT)
+#define LANG_SYSTEM_DEFAULT MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT)
+#define LOCALE_USER_DEFAULT MAKELCID(LANG_USER_DEFAULT, SORT_DEFAULT)
+#define LOCALE_SYSTEM_DEFAULT MAKELCID(LANG_SYSTEM_DEFAULT, SORT_DEFAULT)
+#define LOCALE_NEUTRAL MAKELCID(MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), SORT_DEFAULT)
 
 QV_BEGIN_C
 
@@ -165,6 +50,13 @@ UINT WINAPI SysStringByteLen(BSTR bstr);
 void WINAPI VariantInit(VARIANTARG* pvarg);
 HRESULT WINAPI VariantClear(VARIANTARG* pvarg);
 HRESULT WINAPI VariantCopy(VARIANTARG* pvargDest, const VARIANTARG* pvargSrc);
+HRESULT WINAPI VariantCopyInd(VARIANT* pvarDest, const VARIANTARG* pvargSrc);
+// Conversions follow the automation library's rules in the English (United States) locale,
+// whatever the locale argument says: numbers use "." and ",", Booleans "True" and "False".
+HRESULT WINAPI VariantChangeType(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, USHORT wFlags,
+                                 VARTYPE vt);
+HRESULT WINAPI VariantChangeTypeEx(VARIANTARG* pvargDest, const VARIANTARG* pvarSrc, LCID lcid,
+                                   USHORT wFlags, VARTYPE vt);
 
 SAFEARRAY* WINAPI SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound);
 SAFEARRAY* WINAPI SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements);
@@ -182,5 +74,36 @@ HRESULT WINAPI SafeArrayUnaccessData(SAFEARRAY* psa);
 HRESULT WINAPI SafeArrayPtrOfIndex(SAFEARRAY* psa, LONG* rgIndices, void** ppvData);
 HRESULT WINAPI SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
 HRESULT WINAPI SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
+
+HRESULT WINAPI BstrFromVector(SAFEARRAY* psa, BSTR* pbstr);
+HRESULT WINAPI VectorFromBstr(BSTR bstr, SAFEARRAY** ppsa);
+
+// Error information, kept per thread.
+HRESULT WINAPI CreateErrorInfo(ICreateErrorInfo** pperrinfo);
+HRESULT WINAPI SetErrorInfo(ULONG dwReserved, IErrorInfo* perrinfo);
+HRESULT WINAPI GetErrorInfo(ULONG dwReserved, IErrorInfo** pperrinfo);
+
+// Type libraries. See platform/typelib_resource.h for where a module keeps its own.
+HRESULT WINAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib);
+HRESULT WINAPI LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib** pptlib);
+HRESULT WINAPI LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid,
+                              ITypeLib** pptlib);
+HRESULT WINAPI QueryPathOfRegTypeLib(REFGUID guid, USHORT wMaj, USHORT wMin, LCID lcid,
+                                     BSTR* lpbstrPathName);
+HRESULT WINAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDir);
+HRESULT WINAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid,
+                                 SYSKIND syskind);
+
+// Dispatch driven by type information.
+HRESULT WINAPI DispGetIDsOfNames(ITypeInfo* ptinfo, LPOLESTR* rgszNames, UINT cNames,
+                                 DISPID* rgdispid);
+HRESULT WINAPI DispInvoke(void* _this, ITypeInfo* ptinfo, DISPID dispidMember, WORD wFlags,
+                          DISPPARAMS* pparams, VARIANT* pvarResult, EXCEPINFO* pexcepinfo,
+                          UINT* puArgErr);
+HRESULT WINAPI CreateStdDispatch(IUnknown* punkOuter, void* pvThis, ITypeInfo* ptinfo,
+                                 IUnknown** ppunkStdDisp);
+HRESULT WINAPI DispCallFunc(void* pvInstance, ULONG_PTR oVft, CALLCONV cc, VARTYPE vtReturn,
+                            UINT cActuals, VARTYPE* prgvt, VARIANTARG** prgpvarg,
+                            VARIANT* pvargResult);
 
 QV_END_C

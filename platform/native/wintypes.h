@@ -3,6 +3,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 #ifndef __cplusplus
 #include <uchar.h>
 #endif
@@ -76,6 +77,16 @@ typedef struct HKEY__* HKEY;
 typedef HKEY* PHKEY;
 typedef LONG LSTATUS;
 typedef DWORD REGSAM;
+typedef HANDLE HGLOBAL;
+typedef ULONG PROPID;
+typedef WORD LANGID;
+typedef intptr_t INT_PTR;
+typedef LONG* LPLONG;
+typedef DWORD* LPDWORD;
+typedef BYTE* LPBYTE;
+typedef const BYTE* LPCBYTE;
+typedef BOOL* LPBOOL;
+typedef INT_PTR(WINAPI* FARPROC)();
 
 #define TRUE 1
 #define FALSE 0
@@ -132,7 +143,7 @@ typedef const CLSID* REFCLSID;
 #define _HRESULT_TYPEDEF_(x) ((HRESULT)(x))
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
-#define HRESULT_CODE(hr) ((hr) & 0xFFFF)
+#define HRESULT_CODE(hr) ((hr)&0xFFFF)
 #define HRESULT_FACILITY(hr) (((hr) >> 16) & 0x1fff)
 #define MAKE_HRESULT(sev, fac, code) \
   ((HRESULT)(((unsigned long)(sev) << 31) | ((unsigned long)(fac) << 16) | ((unsigned long)(code))))
@@ -182,14 +193,97 @@ typedef const CLSID* REFCLSID;
 #define CO_E_DLLNOTFOUND _HRESULT_TYPEDEF_(0x800401F8L)
 #define CO_E_ERRORINDLL _HRESULT_TYPEDEF_(0x800401F9L)
 #define SELFREG_E_CLASS _HRESULT_TYPEDEF_(0x80040201L)
+#define SELFREG_E_TYPELIB _HRESULT_TYPEDEF_(0x80040200L)
+#define CO_E_NOTINITIALIZED _HRESULT_TYPEDEF_(0x800401F0L)
+#define CO_E_APPNOTFOUND _HRESULT_TYPEDEF_(0x800401F5L)
+#define CO_E_IIDSTRING _HRESULT_TYPEDEF_(0x800401F4L)
+#define CONTEXT_E_NOCONTEXT _HRESULT_TYPEDEF_(0x8004E004L)
+#define RPC_E_CHANGED_MODE _HRESULT_TYPEDEF_(0x80010106L)
+#define REGDB_E_IIDNOTREG _HRESULT_TYPEDEF_(0x80040155L)
+#define REGDB_E_KEYMISSING _HRESULT_TYPEDEF_(0x80040152L)
+#define TYPE_E_REGISTRYACCESS _HRESULT_TYPEDEF_(0x8002801CL)
+#define TYPE_E_BADMODULEKIND _HRESULT_TYPEDEF_(0x800288BDL)
+#define TYPE_E_INVDATAREAD _HRESULT_TYPEDEF_(0x80028018L)
+#define TYPE_E_UNSUPFORMAT _HRESULT_TYPEDEF_(0x80028019L)
+#define TYPE_E_INVALIDID _HRESULT_TYPEDEF_(0x800288CFL)
+#define TYPE_E_FIELDNOTFOUND _HRESULT_TYPEDEF_(0x80028017L)
+#define TYPE_E_AMBIGUOUSNAME _HRESULT_TYPEDEF_(0x8002802CL)
+#define STG_E_FILENOTFOUND _HRESULT_TYPEDEF_(0x80030002L)
+#define STG_E_READFAULT _HRESULT_TYPEDEF_(0x8003001EL)
 
-// Forward declarations of the interfaces that automation values may carry.
+// Win32 error codes, as the registry and module functions return them.
+#define ERROR_SUCCESS 0L
+#define NO_ERROR 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_BAD_FORMAT 11L
+#define ERROR_OUTOFMEMORY 14L
+#define ERROR_WRITE_FAULT 29L
+#define ERROR_READ_FAULT 30L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_INVALID_NAME 123L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_INVALID_FLAGS 1004L
+#define ERROR_BADDB 1009L
+#define ERROR_BADKEY 1010L
+#define ERROR_CANTOPEN 1011L
+#define ERROR_CANTREAD 1012L
+#define ERROR_CANTWRITE 1013L
+#define ERROR_REGISTRY_CORRUPT 1015L
+#define ERROR_REGISTRY_IO_FAILED 1016L
+#define ERROR_KEY_DELETED 1018L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
+#define ERROR_LOCK_VIOLATION 33L
+
+#define FACILITY_WIN32 7
+#define HRESULT_FROM_WIN32(x)         \
+  ((HRESULT)(x) <= 0 ? ((HRESULT)(x)) \
+                     : ((HRESULT)(((x)&0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000)))
+
+#ifdef __cplusplus
+inline int IsEqualGUID(REFGUID a, REFGUID b) {
+  return memcmp(&a, &b, sizeof(GUID)) == 0;
+}
+inline bool operator==(REFGUID a, REFGUID b) {
+  return IsEqualGUID(a, b) != 0;
+}
+inline bool operator!=(REFGUID a, REFGUID b) {
+  return !(a == b);
+}
+#else
+#define IsEqualGUID(rguid1, rguid2) (!memcmp(rguid1, rguid2, sizeof(GUID)))
+#endif
+#define IsEqualIID(riid1, riid2) IsEqualGUID(riid1, riid2)
+#define IsEqualCLSID(rclsid1, rclsid2) IsEqualGUID(rclsid1, rclsid2)
+
+QV_BEGIN_C
+extern const GUID GUID_NULL;
+QV_END_C
+#define IID_NULL GUID_NULL
+#define CLSID_NULL GUID_NULL
+
+// Forward declarations of the interfaces that automation values and type descriptions carry.
 #ifdef __cplusplus
 struct IUnknown;
 struct IDispatch;
 struct IRecordInfo;
+struct ITypeInfo;
+struct ITypeLib;
+struct ITypeComp;
+struct IErrorInfo;
 #else
 typedef struct IUnknown IUnknown;
 typedef struct IDispatch IDispatch;
 typedef struct IRecordInfo IRecordInfo;
+typedef struct ITypeInfo ITypeInfo;
+typedef struct ITypeLib ITypeLib;
+typedef struct ITypeComp ITypeComp;
+typedef struct IErrorInfo IErrorInfo;
 #endif

@@ -51,7 +51,9 @@ BSTR WINAPI SysAllocStringLen(const OLECHAR* strIn, UINT ui) {
   return AllocateBytes(strIn, ui * static_cast<UINT>(sizeof(OLECHAR)));
 }
 
-BSTR WINAPI SysAllocStringByteLen(LPCSTR psz, UINT len) { return AllocateBytes(psz, len); }
+BSTR WINAPI SysAllocStringByteLen(LPCSTR psz, UINT len) {
+  return AllocateBytes(psz, len);
+}
 
 void WINAPI SysFreeString(BSTR bstrString) {
   if (bstrString == nullptr) return;
@@ -62,4 +64,6 @@ UINT WINAPI SysStringLen(BSTR pbstr) {
   return pbstr == nullptr ? 0 : StoredByteLength(pbstr) / sizeof(OLECHAR);
 }
 
-UINT WINAPI SysStringByteLen(BSTR bstr) { return bstr == nullptr ? 0 : StoredByteLength(bstr); }
+UINT WINAPI SysStringByteLen(BSTR bstr) {
+  return bstr == nullptr ? 0 : StoredByteLength(bstr);
+}

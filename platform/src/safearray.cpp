@@ -54,7 +54,9 @@ constexpr size_t kHiddenHeader = sizeof(GUID);
 constexpr USHORT kMaxLocks = 0xFFFF;
 constexpr USHORT kOwnsElements = FADF_BSTR | FADF_UNKNOWN | FADF_DISPATCH | FADF_VARIANT;
 
-size_t DescriptorBytes(UINT dims) { return sizeof(SAFEARRAY) + (dims - 1) * sizeof(SAFEARRAYBOUND); }
+size_t DescriptorBytes(UINT dims) {
+  return sizeof(SAFEARRAY) + (dims - 1) * sizeof(SAFEARRAYBOUND);
+}
 
 VARTYPE& HiddenVartype(SAFEARRAY* psa) {
   return *reinterpret_cast<VARTYPE*>(reinterpret_cast<BYTE*>(psa) - sizeof(DWORD));
@@ -95,7 +97,9 @@ SAFEARRAY* AllocateDescriptor(UINT dims) {
   return psa;
 }
 
-void FreeDescriptor(SAFEARRAY* psa) { std::free(reinterpret_cast<BYTE*>(psa) - kHiddenHeader); }
+void FreeDescriptor(SAFEARRAY* psa) {
+  std::free(reinterpret_cast<BYTE*>(psa) - kHiddenHeader);
+}
 
 HRESULT AllocateData(SAFEARRAY* psa) {
   size_t count;
@@ -155,7 +159,9 @@ HRESULT CopyElements(SAFEARRAY* source, SAFEARRAY* dest) {
   return S_OK;
 }
 
-std::atomic_ref<ULONG> Locks(SAFEARRAY* psa) { return std::atomic_ref<ULONG>(psa->cLocks); }
+std::atomic_ref<ULONG> Locks(SAFEARRAY* psa) {
+  return std::atomic_ref<ULONG>(psa->cLocks);
+}
 
 }  // namespace
 
@@ -197,7 +203,8 @@ HRESULT WINAPI SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
   SAFEARRAY* copy = AllocateDescriptor(psa->cDims);
   if (copy == nullptr) return E_OUTOFMEMORY;
   std::memcpy(reinterpret_cast<BYTE*>(copy) - kHiddenHeader,
-              reinterpret_cast<BYTE*>(psa) - kHiddenHeader, kHiddenHeader + DescriptorBytes(psa->cDims));
+              reinterpret_cast<BYTE*>(psa) - kHiddenHeader,
+              kHiddenHeader + DescriptorBytes(psa->cDims));
   copy->cLocks = 0;
   copy->pvData = nullptr;
   copy->fFeatures &= ~(FADF_AUTO | FADF_STATIC | FADF_EMBEDDED | FADF_FIXEDSIZE);
@@ -211,9 +218,13 @@ HRESULT WINAPI SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
   return S_OK;
 }
 
-UINT WINAPI SafeArrayGetDim(SAFEARRAY* psa) { return psa == nullptr ? 0 : psa->cDims; }
+UINT WINAPI SafeArrayGetDim(SAFEARRAY* psa) {
+  return psa == nullptr ? 0 : psa->cDims;
+}
 
-UINT WINAPI SafeArrayGetElemsize(SAFEARRAY* psa) { return psa == nullptr ? 0 : psa->cbElements; }
+UINT WINAPI SafeArrayGetElemsize(SAFEARRAY* psa) {
+  return psa == nullptr ? 0 : psa->cbElements;
+}
 
 HRESULT WINAPI SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt) {
   if (psa == nullptr || pvt == nullptr) return E_INVALIDARG;
@@ -273,7 +284,9 @@ HRESULT WINAPI SafeArrayAccessData(SAFEARRAY* psa, void** ppvData) {
   return hr;
 }
 
-HRESULT WINAPI SafeArrayUnaccessData(SAFEARRAY* psa) { return SafeArrayUnlock(psa); }
+HRESULT WINAPI SafeArrayUnaccessData(SAFEARRAY* psa) {
+  return SafeArrayUnlock(psa);
+}
 
 HRESULT WINAPI SafeArrayPtrOfIndex(SAFEARRAY* psa, LONG* rgIndices, void** ppvData) {
   if (psa == nullptr || rgIndices == nullptr || ppvData == nullptr) return E_INVALIDARG;

@@ -1,0 +1,261 @@
+#include "platform/src/number_text.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace platform_detail {
+
+namespace {
+
+bool IsSpace(char16_t c) {
+  return c == u' ' || (c >= 0x09 && c <= 0x0D) || c == 0xA0;
+}
+bool IsDigit(char16_t c) {
+  return c >= u'0' && c <= u'9';
+}
+
+class Reader {
+ public:
+  explicit Reader(std::u16string_view text) : text_(text) {}
+  char16_t Peek(size_t ahead = 0) const {
+    return pos_ + ahead < text_.size() ? text_[pos_ + ahead] : 0;
+  }
+  void Skip(size_t n = 1) { pos_ += n; }
+  bool AtEnd() const { return pos_ >= text_.size(); }
+
+ private:
+  std::u16string_view text_;
+  size_t pos_ = 0;
+};
+
+}  // namespace
+
+HRESULT ParseNumber(std::u16string_view text, ParsedNumber* out) {
+  *out = ParsedNumber();
+  Reader in(text);
+  bool leadingPlus = false, leadingMinus = false, currency = false, parens = false;
+  bool decimal = false, exponent = false, sawZero = false;
+  std::string digits;
+  int power10 = 0;
+
+  // Leading symbols and blanks, in any order, each at most once.
+  for (;;) {
+    const char16_t c = in.Peek();
+    if (c == u'.') {
+      decimal = true;
+      in.Skip();
+      break;
+    } else if (IsSpace(c)) {
+      while (IsSpace(in.Peek())) in.Skip();
+    } else if (c == u',') {
+      return DISP_E_TYPEMISMATCH;  // a thousands separator before the first digit
+    } else if (c == u'+' && !leadingPlus) {
+      leadingPlus = true;
+      in.Skip();
+    } else if (c == u'-' && !leadingMinus) {
+      leadingMinus = true;
+      in.Skip();
+    } else if (c == u'$' && !currency) {
+      currency = true;
+      in.Skip();
+    } else if (c == u'(' && !parens) {
+      parens = true;
+      in.Skip();
+    } else {
+      break;
+    }
+  }
+
+  int radixShift = 0;
+  if (!currency && !decimal && in.Peek() == u'&') {
+    const char16_t r = in.Peek(1);
+    if (r == u'H' || r == u'h') radixShift = 4;
+    if (r == u'O' || r == u'o') radixShift = 3;
+    if (radixShift != 0) in.Skip(2);
+  }
+
+  if (radixShift != 0) {
+    uint64_t value = 0;
+    bool any = false;
+    for (;;) {
+      const char16_t c = in.Peek();
+      int d = -1;
+      if (IsDigit(c)) d = c - u'0';
+      if (radixShift == 4 && c >= u'a' && c <= u'f') d = c - u'a' + 10;
+      if (radixShift == 4 && c >= u'A' && c <= u'F') d = c - u'A' + 10;
+      if (d < 0 || d >= (1 << radixShift)) break;
+      if (value > ((std::numeric_limits<uint64_t>::max() >> radixShift))) return DISP_E_OVERFLOW;
+      value = (value << radixShift) | static_cast<uint64_t>(d);
+      any = true;
+      in.Skip();
+    }
+    out->hexOrOctal = true;
+    out->radixValue = value;
+    sawZero = any;
+    digits = any ? "x" : "";
+  } else {
+    if (decimal) {
+      while (in.Peek() == u'0') {
+        sawZero = true;
+        --power10;
+        in.Skip();
+      }
+    }
+    while (in.Peek() == u'0') {
+      sawZero = true;
+      in.Skip();
+    }
+    for (;;) {
+      const char16_t c = in.Peek();
+      if (IsDigit(c)) {
+        if (digits.empty() && c == u'0') {
+          // zeros between the point and the first significant digit
+          sawZero = true;
+          if (decimal) --power10;
+        } else {
+          digits += static_cast<char>(c);
+          if (decimal) --power10;
+        }
+        in.Skip();
+      } else if (c == u',') {
+        in.Skip();
+      } else if (c == u'.' && !decimal && !exponent) {
+        decimal = true;
+        in.Skip();
+      } else if ((c == u'e' || c == u'E') && !exponent && !currency) {
+        exponent = true;
+        in.Skip();
+        bool negativeExponent = false;
+        for (;;) {
+          if (in.Peek() == u'+') {
+            in.Skip();
+          } else if (in.Peek() == u'-') {
+            negativeExponent = true;
+            in.Skip();
+          } else {
+            break;
+          }
+        }
+        if (!IsDigit(in.Peek())) return DISP_E_TYPEMISMATCH;  // no exponent digits
+        int64_t e = 0;
+        while (IsDigit(in.Peek())) {
+          if (e < 100000) e = e * 10 + (in.Peek() - u'0');
+          in.Skip();
+        }
+        power10 += static_cast<int>(negativeExponent ? -e : e);
+      } else {
+        break;
+      }
+    }
+  }
+
+  // Trailing blanks, separators and symbols.
+  bool negative = leadingMinus, closed = false;
+  for (;;) {
+    const char16_t c = in.Peek();
+    if (c == u',' && radixShift == 0) {
+      in.Skip();
+    } else if (IsSpace(c)) {
+      while (IsSpace(in.Peek())) in.Skip();
+    } else if (c == u'+' && !leadingPlus) {
+      leadingPlus = true;
+      in.Skip();
+    } else if (c == u'-' && !leadingMinus) {
+      leadingMinus = negative = true;
+      in.Skip();
+    } else if (c == u')' && parens && !closed) {
+      closed = negative = true;
+      in.Skip();
+    } else if (c == u'$' && radixShift == 0) {
+      currency = true;
+      in.Skip();
+    } else {
+      break;
+    }
+  }
+  if (parens && !closed) return DISP_E_TYPEMISMATCH;
+  if (!in.AtEnd()) return DISP_E_TYPEMISMATCH;
+  if (digits.empty()) {
+    if (!sawZero) return DISP_E_TYPEMISMATCH;
+    digits = "0";
+    power10 = 0;
+  }
+  if (radixShift == 0) {
+    // Keep the digits short: trailing zeros become powers of ten.
+    while (digits.size() > 1 && digits.back() == '0') {
+      digits.pop_back();
+      ++power10;
+    }
+    out->digits = digits;
+    out->power10 = power10;
+  }
+  out->negative = negative;
+  return S_OK;
+}
+
+bool RoundedMagnitude(const ParsedNumber& number, uint64_t* magnitude) {
+  const std::string& d = number.digits;
+  const int count = static_cast<int>(d.size());
+  const int whole = number.power10 >= 0 ? count : count + number.power10;
+  uint64_t value = 0;
+  constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
+  for (int i = 0; i < whole; ++i) {
+    const uint64_t digit = i < count ? static_cast<uint64_t>(d[i] - '0') : 0;
+    if (value > (kMax - digit) / 10) return false;
+    value = value * 10 + digit;
+  }
+  for (int i = 0; i < number.power10 && whole == count; ++i) {
+    if (value > kMax / 10) return false;
+    value *= 10;
+  }
+  // Round on the fraction: above one half rounds up, exactly one half rounds to even.
+  if (whole < count) {
+    const int first = whole;
+    bool up = false;
+    if (first >= 0) {
+      const int f = d[first] - '0';
+      bool rest = false;
+      for (int i = first + 1; i < count; ++i) rest = rest || d[i] != '0';
+      up = f > 5 || (f == 5 && (rest || (value & 1) != 0));
+    }
+    if (up) {
+      if (value == kMax) return false;
+      ++value;
+    }
+  }
+  *magnitude = value;
+  return true;
+}
+
+double ToDouble(const ParsedNumber& number) {
+  if (number.digits == "0") return number.negative ? -0.0 : 0.0;
+  const std::string text = number.digits + "e" + std::to_string(number.power10);
+  const double value = std::strtod(text.c_str(), nullptr);
+  return number.negative ? -value : value;
+}
+
+std::u16string FormatReal(double value, int digits) {
+  char buffer[512];
+  int length = std::snprintf(buffer, sizeof buffer, "%.*G", digits, value);
+  const char* e = std::strchr(buffer, 'E');
+  if (e != nullptr) {
+    // Small exponents are written out in full, as the automation library does.
+    const char* dot = std::strchr(buffer, '.');
+    const long extraDecimals = dot != nullptr ? (e - dot - 2) : 0;
+    if (std::labs(std::strtol(e + 1, nullptr, 10)) + extraDecimals < digits) {
+      length = std::snprintf(buffer, sizeof buffer, "%.*f", digits, value);
+      while (length > 0 && buffer[length - 1] == '0') --length;
+      buffer[length] = 0;
+    }
+  }
+  std::string text(buffer, static_cast<size_t>(length));
+  // No negative zero.
+  if (!text.empty() && text[0] == '-' && text.find_first_not_of("0.", 1) == std::string::npos)
+    text = "0";
+  return std::u16string(text.begin(), text.end());
+}
+
+}  // namespace platform_detail
