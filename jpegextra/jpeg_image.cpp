@@ -76,7 +76,9 @@ void TJPEGImage::ParseHeader() {
 
 void TJPEGImage::SaveToStream(TMemoryStream& stream) {
   EnsureEncoded();
-  if (Data() == nullptr || Data()->Size() == 0) throw EInvalidGraphic("No image loaded.");
+  // No data after encoding means the progress handler cancelled it: pass that on.
+  if (Data() == nullptr) throw EAbort();
+  if (Data()->Size() == 0) throw EInvalidGraphic("No image loaded.");
   WriteMetadata();
   const std::span<const uint8_t> bytes = Data()->Bytes();
   const size_t start = stream.Position();

@@ -43,7 +43,8 @@ class TJPEGImage {
   // Encodes if needed, runs WriteMetadata, writes the JPEG bytes at the stream's position and
   // puts the resolution (unit 1 = dots per inch, XDPI, YDPI) into the JFIF density fields.
   // Data that does not start with a JFIF APP0 segment is written unchanged. An object without
-  // an image raises EInvalidGraphic "No image loaded." and writes nothing.
+  // an image raises EInvalidGraphic "No image loaded." and writes nothing; an encode cancelled
+  // by the progress handler raises EAbort and writes nothing.
   void SaveToStream(TMemoryStream& stream);
 
   // Takes a copy of the pixels; a TBMPImage source also gives its resolution as DPI.
