@@ -1,5 +1,6 @@
 #include "imaging/rotate.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -17,6 +18,14 @@ int32_t RoundedExtent(double extent) {
   const double rounded = RoundHalfEven(extent);
   if (!(rounded <= std::numeric_limits<int32_t>::max())) throw EOutOfMemory();
   return static_cast<int32_t>(rounded);
+}
+
+// Nearest integer, ties to even, for the rotation's coordinates. Values beyond 2^51 in magnitude
+// come back still beyond 2^50, infinities and NaN unchanged, so the range test rejects them all;
+// no branch, so the coordinate loop below becomes vector code.
+inline double RoundCoordinate(double value) noexcept {
+  constexpr double kShift = 6755399441055744.0;  // 1.5 * 2^52
+  return (value + kShift) - kShift;
 }
 
 // Inverse mapping of every result pixel into the source, nearest neighbour. Reals follow the
@@ -37,24 +46,39 @@ void Rotate(TBitmap& dest, const TBitmap& source, TRotation rotation,
   const uint8_t* top = source.ScanLine(0);
   const ptrdiff_t step = height > 1 ? source.ScanLine(1) - top : 0;
 
-  for (int32_t y = 0; y < dest.Height(); ++y) {
-    uint8_t* out = dest.Row(y);
-    const double dy = y - destCentreY;
-    const double dyS = dy * s;
-    const double dyC = dy * c;
-    for (int32_t x = 0; x < dest.Width(); ++x, out += kBytes) {
-      const double dx = x - destCentreX;
-      const float sx = static_cast<float>(dx * c - dyS + centreX);
-      const float sy = static_cast<float>(dx * s + dyC + centreY);
-      const double ix = RoundHalfEven(sx);
-      const double iy = RoundHalfEven(sy);
-      // NaN fails every comparison and takes the background.
-      if (ix >= 0 && ix <= maxX && iy >= 0 && iy <= maxY) {
-        const uint8_t* in =
-            top + step * static_cast<ptrdiff_t>(iy) + static_cast<ptrdiff_t>(ix) * kBytes;
-        std::memcpy(out, in, kBytes);
-      } else {
-        std::memcpy(out, fill, kBytes);
+  // Tiles keep the source area read for a stretch of result rows in cache; the order of the
+  // pixels makes no difference to their values.
+  constexpr int32_t kTileRows = 32;
+  constexpr int32_t kTileColumns = 32;
+  int32_t columns[kTileColumns];
+  int32_t rows[kTileColumns];
+  for (int32_t tileY = 0; tileY < dest.Height(); tileY += kTileRows) {
+    const int32_t endY = std::min(dest.Height(), tileY + kTileRows);
+    for (int32_t tileX = 0; tileX < dest.Width(); tileX += kTileColumns) {
+      const int32_t count = std::min(dest.Width() - tileX, kTileColumns);
+      for (int32_t y = tileY; y < endY; ++y) {
+        const double dy = y - destCentreY;
+        const double dyS = dy * s;
+        const double dyC = dy * c;
+        const double dx0 = tileX - destCentreX;
+        for (int32_t i = 0; i < count; ++i) {
+          const double dx = dx0 + i;  // exact: both are multiples of 1/2 far below 2^52
+          const float sx = static_cast<float>(dx * c - dyS + centreX);
+          const float sy = static_cast<float>(dx * s + dyC + centreY);
+          const double ix = RoundCoordinate(sx);
+          const double iy = RoundCoordinate(sy);
+          // NaN fails every comparison and takes the background.
+          const bool inside = ix >= 0 && ix <= maxX && iy >= 0 && iy <= maxY;
+          columns[i] = static_cast<int32_t>(inside ? ix : -1.0);
+          rows[i] = static_cast<int32_t>(inside ? iy : 0.0);
+        }
+        uint8_t* out = dest.Row(y) + static_cast<size_t>(tileX) * kBytes;
+        for (int32_t i = 0; i < count; ++i, out += kBytes) {
+          if (columns[i] >= 0)
+            std::memcpy(out, top + step * rows[i] + ptrdiff_t{columns[i]} * kBytes, kBytes);
+          else
+            std::memcpy(out, fill, kBytes);
+        }
       }
     }
   }
