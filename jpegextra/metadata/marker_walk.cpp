@@ -1,0 +1,239 @@
+// The marker walk that runs at the end of every load. The bytes are untrusted: every length is
+// checked against what is left before anything is read, and the walk only moves forward.
+#include <cmath>
+#include <optional>
+#include <span>
+
+#include "jpegextra/metadata/be_memory_stream.h"
+#include "jpegextra/metadata/jpeg_metadata.h"
+#include "jpegextra/metadata/metadata_errors.h"
+#include "jpegextra/metadata/photoshop_segment.h"
+#include "jpegextra/metadata/quality_estimate.h"
+#include "jpegextra/metadata/rational.h"
+
+namespace quorvex {
+namespace {
+
+constexpr uint8_t kMarker = 0xFF;
+constexpr uint8_t kStartOfImage = 0xD8;
+constexpr uint8_t kStartOfScan = 0xDA;
+constexpr uint8_t kDefineQuantTables = 0xDB;
+constexpr uint8_t kApp1 = 0xE1;
+constexpr uint8_t kApp2 = 0xE2;
+constexpr uint8_t kApp13 = 0xED;
+constexpr double kInchesPerCentimetre = 0.3937007874;
+
+// Leaves the stream at position 0 however the walk ends.
+class RewindOnExit {
+ public:
+  explicit RewindOnExit(TMemoryStream& data) : data_(data) {}
+  ~RewindOnExit() { data_.Seek(0); }
+  RewindOnExit(const RewindOnExit&) = delete;
+  RewindOnExit& operator=(const RewindOnExit&) = delete;
+
+ private:
+  TMemoryStream& data_;
+};
+
+uint16_t RoundToDpi(double value) noexcept {
+  // The setters keep the low 16 bits; |value| stays far below 2^63 for 32-bit rationals.
+  return static_cast<uint16_t>(static_cast<int64_t>(std::nearbyint(value)));
+}
+
+uint16_t ExifDpi(const TExif& exif, const char* name) {
+  const bool centimetres = exif.Fields.Value("ResolutionUnit") == "3";
+  const auto resolution = static_cast<float>(RationalToFloat(exif.Fields.Value(name)));
+  return RoundToDpi(centimetres ? resolution / kInchesPerCentimetre : resolution);
+}
+
+class MarkerWalk {
+ public:
+  MarkerWalk(std::span<const uint8_t> bytes, TJpegMetadata& metadata, TResolution& dpi)
+      : bytes_(bytes), m_(metadata), dpi_(dpi) {}
+
+  void Run() {
+    for (;;) {
+      if (at_ >= bytes_.size()) return;
+      if (bytes_[at_++] == kMarker) {
+        if (at_ >= bytes_.size()) return;
+        const uint8_t code = bytes_[at_++];
+        if (code == kStartOfScan) return;
+        if (code != kStartOfImage) {
+          const std::optional<size_t> length = ReadLength();
+          if (!length) return;  // the data ends inside the segment
+          switch (Segment(code, *length)) {
+            case Next::Continue:
+              break;
+            case Next::Rescan:
+              continue;
+            case Next::Stop:
+              return;
+          }
+        }
+      }
+      if (at_ >= bytes_.size() - 1) return;
+    }
+  }
+
+  const TQualityStatistics& Statistics() const noexcept { return stats_; }
+
+ private:
+  enum class Next { Continue, Rescan, Stop };
+
+  size_t Left() const noexcept { return at_ <= bytes_.size() ? bytes_.size() - at_ : 0; }
+
+  std::optional<size_t> ReadLength() noexcept {
+    if (Left() < 2) return std::nullopt;
+    const size_t length = size_t{bytes_[at_]} << 8 | bytes_[at_ + 1];
+    at_ += 2;
+    return length;
+  }
+
+  // Moves past count bytes; past the end of the data the end test stops the walk.
+  void Skip(size_t count) noexcept { at_ += std::min(count, Left() + 1); }
+
+  Next Segment(uint8_t code, size_t length) {
+    // Lengths count themselves. For 0 and 1 nothing is skipped: the two length bytes, which
+    // are then no marker, are all a step back would have rescanned.
+    const size_t payload = length >= 2 ? length - 2 : 0;
+    switch (code) {
+      case kApp13:
+        return PhotoshopSegment(static_cast<uint16_t>(length - 2));
+      case kApp1:
+        return ExifSegment(length);
+      case kDefineQuantTables:
+        return QuantTables(length);
+      case kApp2:
+        if (m_.UseIccProfile) return IccChunk(length);
+        break;
+      default:
+        break;
+    }
+    Skip(payload);
+    return Next::Continue;
+  }
+
+  Next PhotoshopSegment(uint16_t payload) {
+    // A payload that runs past the end is not a segment: scan its bytes as ordinary ones.
+    if (payload > Left()) return Next::Rescan;
+    if (payload == 0) return Next::Continue;
+    TMemoryStream stream(
+        std::vector<uint8_t>(bytes_.begin() + at_, bytes_.begin() + at_ + payload));
+    at_ += payload;
+    try {
+      TApp14Segment segment;
+      segment.ParseSegment(stream);
+      m_.FileInfo.MergeSegment(segment);
+      if (!segment.Resources.empty()) m_.FileInfo.HasPhotoshopData = true;
+    } catch (const Exception&) {
+      // A malformed or cut-short block: keep what earlier segments gave.
+    }
+    return Next::Continue;
+  }
+
+  Next ExifSegment(size_t length) {
+    if (length == 2) return Next::Continue;
+    if (length < 2 || length - 2 > Left()) throw EReadError();
+    TBEMemoryStream payload(
+        std::vector<uint8_t>(bytes_.begin() + at_, bytes_.begin() + at_ + (length - 2)));
+    at_ += length - 2;
+    if (m_.Exif.ReadExif(payload, m_.Thumbnail)) ApplyResolutionRule();
+    return Next::Continue;
+  }
+
+  void ApplyResolutionRule() {
+    try {
+      if (dpi_.X == 1) dpi_.X = ExifDpi(m_.Exif, "XResolution");
+      if (dpi_.Y == 1) dpi_.Y = ExifDpi(m_.Exif, "YResolution");
+    } catch (const EConvertError&) {
+      dpi_ = {0, 0};
+    }
+  }
+
+  // Table after table while the declared length has room; a table is counted only when all
+  // its values are there.
+  Next QuantTables(size_t length) {
+    size_t consumed = 2;
+    while (length > consumed) {
+      if (Left() < 1) return Next::Stop;
+      const uint8_t identifier = bytes_[at_];
+      const bool sixteenBit = (identifier & 0xF0) != 0;
+      const size_t size = 1 + 64 * (sixteenBit ? 2 : 1);
+      if (Left() < size) return Next::Stop;
+      TQuantTable values;
+      const uint8_t* p = bytes_.data() + at_ + 1;
+      for (size_t k = 0; k < 64; ++k)
+        values[k] = sixteenBit ? static_cast<uint16_t>(p[2 * k] << 8 | p[2 * k + 1]) : p[k];
+      stats_.AddTable(identifier, values);
+      at_ += size;
+      consumed += size;
+    }
+    return Next::Continue;
+  }
+
+  Next IccChunk(size_t length) {
+    static constexpr uint8_t kIdentifier[12] = {'I', 'C', 'C', '_', 'P', 'R',
+                                                'O', 'F', 'I', 'L', 'E', 0};
+    if (length < 16) {
+      Skip(length >= 2 ? length - 2 : 0);
+      return Next::Continue;
+    }
+    if (Left() < 12) return Next::Stop;
+    const bool identified =
+        std::equal(std::begin(kIdentifier), std::end(kIdentifier), bytes_.begin() + at_);
+    at_ += 12;
+    if (!identified) {
+      Skip(length - 14);
+      return Next::Continue;
+    }
+    if (Left() < 2) return Next::Stop;
+    const uint8_t sequence = bytes_[at_], count = bytes_[at_ + 1];
+    at_ += 2;
+    const size_t payload = length - 16;
+    if (!((sequence == expected_ && sequence <= count) || count == 1)) {
+      // One chunk out of order spoils the profile for the rest of the file.
+      Skip(payload);
+      m_.IccProfile.Clear();
+      collecting_ = false;
+      return Next::Continue;
+    }
+    if (!collecting_) {
+      Skip(payload);
+      return Next::Continue;
+    }
+    if (payload > Left()) return Next::Stop;  // a cut-short chunk adds nothing
+    TMemoryStream& profile = m_.IccProfile.ProfileData;
+    profile.Seek(profile.Size());
+    profile.Write(bytes_.data() + at_, payload);
+    profile.Seek(0);
+    at_ += payload;
+    ++expected_;
+    return Next::Continue;
+  }
+
+  std::span<const uint8_t> bytes_;
+  TJpegMetadata& m_;
+  TResolution& dpi_;
+  size_t at_ = 0;
+  TQualityStatistics stats_;
+  int expected_ = 1;
+  bool collecting_ = true;
+};
+
+}  // namespace
+
+void TJpegMetadata::ReadMetadata(TMemoryStream& data, TResolution& dpi) {
+  FileInfo.Clear();
+  IccProfile.Clear();
+  Exif.Fields.Clear();
+  RewindOnExit rewind(data);
+  MarkerWalk walk(data.Bytes(), *this, dpi);
+  walk.Run();
+  const TQualityStatistics& stats = walk.Statistics();
+  if (stats.Tables() > 0) {
+    EstimatedQuality = *stats.Quality();
+    QualityVariance = *stats.Variance();
+  }
+}
+
+}  // namespace quorvex
