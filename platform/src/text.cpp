@@ -36,7 +36,8 @@ void AppendUtf16(std::u16string& out, char32_t c) {
 }
 }  // namespace
 
-std::string ToUtf8(std::u16string_view text) {
+std::string ToUtf8(std::u16string_view text, bool* invalid) {
+  if (invalid != nullptr) *invalid = false;
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
@@ -47,13 +48,15 @@ std::string ToUtf8(std::u16string_view text) {
       ++i;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       c = kReplacement;
+      if (invalid != nullptr) *invalid = true;
     }
     AppendUtf8(out, c);
   }
   return out;
 }
 
-std::u16string FromUtf8(std::string_view text) {
+std::u16string FromUtf8(std::string_view text, bool* invalid) {
+  if (invalid != nullptr) *invalid = false;
   std::u16string out;
   out.reserve(text.size());
   size_t i = 0;
@@ -72,6 +75,7 @@ std::u16string FromUtf8(std::string_view text) {
       extra = 3, c = lead & 0x07, minimum = 0x10000;
     } else {
       out += static_cast<char16_t>(kReplacement);
+      if (invalid != nullptr) *invalid = true;
       ++i;
       continue;
     }
@@ -86,7 +90,8 @@ std::u16string FromUtf8(std::string_view text) {
     }
     if (!valid || c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
       out += static_cast<char16_t>(kReplacement);
-      i += valid ? j : j;  // skip the lead and the continuation bytes seen
+      if (invalid != nullptr) *invalid = true;
+      i += j;  // the lead and the continuation bytes seen
       continue;
     }
     AppendUtf16(out, c);

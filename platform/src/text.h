@@ -10,9 +10,10 @@
 
 namespace platform_detail {
 
-// Conversions replace ill-formed sequences (lone surrogates, bad UTF-8) with U+FFFD.
-std::string ToUtf8(std::u16string_view text);
-std::u16string FromUtf8(std::string_view text);
+// Conversions replace ill-formed sequences (lone surrogates, bad UTF-8) with U+FFFD and report
+// through `invalid` whether they had to.
+std::string ToUtf8(std::u16string_view text, bool* invalid = nullptr);
+std::u16string FromUtf8(std::string_view text, bool* invalid = nullptr);
 
 // Length of a zero-terminated UTF-16 string; 0 for null.
 size_t WideLength(const OLECHAR* text);

@@ -1,0 +1,301 @@
+// The registry kept in a file: round trips, Windows' case rules, deletion rules, a damaged file
+// and concurrent writers from several processes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/winapi.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class Registry : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("qv_registry_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    file_ = (dir_ / "sub" / "registry").string();
+    ::setenv("QUORVEX_REGISTRY", file_.c_str(), 1);
+  }
+  void TearDown() override {
+    ::unsetenv("QUORVEX_REGISTRY");
+    fs::remove_all(dir_);
+  }
+
+  static LSTATUS SetString(HKEY key, const char16_t* name, const std::u16string& text) {
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>((text.size() + 1) * sizeof(char16_t)));
+  }
+  static std::u16string GetString(HKEY key, const char16_t* name) {
+    char16_t buffer[256] = {};
+    DWORD size = sizeof buffer, type = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+        ERROR_SUCCESS)
+      return u"<missing>";
+    return std::u16string(buffer);
+  }
+  static HKEY Create(const char16_t* path) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_WRITE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    return key;
+  }
+  std::string FileBytes() const {
+    std::ifstream in(file_, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  fs::path dir_;
+  std::string file_;
+};
+
+TEST_F(Registry, StringValuesRoundTripWithTheirTerminator) {
+  HKEY key = Create(u"CLSID\\{11111111-2222-3333-4444-555555555555}\\InprocServer32");
+  ASSERT_NE(key, nullptr);
+  ASSERT_EQ(SetString(key, nullptr, u"/opt/lib/module.so"), ERROR_SUCCESS);
+  ASSERT_EQ(SetString(key, u"ThreadingModel", u"Both"), ERROR_SUCCESS);
+  ASSERT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  EXPECT_TRUE(fs::exists(file_)) << "the directory is created on the first write";
+
+  HKEY again = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT,
+                          u"CLSID\\{11111111-2222-3333-4444-555555555555}\\InprocServer32", 0,
+                          KEY_READ, &again),
+            ERROR_SUCCESS);
+  DWORD type = 0, size = 0;
+  ASSERT_EQ(RegQueryValueExW(again, u"", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(size, (18u + 1) * 2) << "stored with its terminating zero, as written";
+  EXPECT_EQ(GetString(again, nullptr), u"/opt/lib/module.so");
+  EXPECT_EQ(GetString(again, u"ThreadingModel"), u"Both");
+  BYTE small[4];
+  size = sizeof small;
+  EXPECT_EQ(RegQueryValueExW(again, nullptr, nullptr, nullptr, small, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 38u);
+  EXPECT_EQ(RegQueryValueExW(again, u"Missing", nullptr, nullptr, nullptr, &size),
+            ERROR_FILE_NOT_FOUND);
+  RegCloseKey(again);
+}
+
+TEST_F(Registry, NamesAreCaseInsensitiveButKeepTheirCase) {
+  HKEY key = Create(u"Quorvex.Resize\\Clsid");
+  SetString(key, nullptr, u"{X}");
+  SetString(key, u"Name", u"first");
+  SetString(key, u"NAME", u"second");
+  RegCloseKey(key);
+  HKEY upper = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, u"QUORVEX.RESIZE\\CLSID", 0, KEY_READ, &upper),
+            ERROR_SUCCESS);
+  EXPECT_EQ(GetString(upper, u"name"), u"second") << "one value, replaced";
+  RegCloseKey(upper);
+  HKEY parent = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, u"quorvex.resize", 0, KEY_READ, &parent),
+            ERROR_SUCCESS);
+  char16_t name[64];
+  DWORD length = 64;
+  ASSERT_EQ(RegEnumKeyExW(parent, 0, name, &length, nullptr, nullptr, nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::u16string(name), u"Clsid");
+  EXPECT_EQ(length, 5u);
+  length = 64;
+  EXPECT_EQ(RegEnumKeyExW(parent, 1, name, &length, nullptr, nullptr, nullptr, nullptr),
+            ERROR_NO_MORE_ITEMS);
+  length = 5;
+  EXPECT_EQ(RegEnumKeyExW(parent, 0, name, &length, nullptr, nullptr, nullptr, nullptr),
+            ERROR_MORE_DATA);
+  RegCloseKey(parent);
+}
+
+TEST_F(Registry, CreateReportsWhetherTheKeyIsNew) {
+  HKEY key = nullptr;
+  DWORD disposition = 0;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, u"A\\B", 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                            &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+  HKEY sub = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(key, u"C", 0, nullptr, 0, KEY_WRITE, nullptr, &sub, &disposition),
+            ERROR_SUCCESS);
+  RegCloseKey(sub);
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, u"a\\b", 0, nullptr, 0, KEY_WRITE, nullptr, &sub,
+                            &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+  RegCloseKey(sub);
+  RegCloseKey(key);
+  EXPECT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, u"\\lead", 0, nullptr, 0, KEY_WRITE, nullptr, &sub,
+                            nullptr),
+            ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(Registry, KeysWithSubKeysCannotBeDeleted) {
+  RegCloseKey(Create(u"Parent\\Child"));
+  EXPECT_EQ(RegDeleteKeyW(HKEY_CLASSES_ROOT, u"Parent"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteKeyW(HKEY_CLASSES_ROOT, u"parent\\child"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyW(HKEY_CLASSES_ROOT, u"Parent\\Child"), ERROR_FILE_NOT_FOUND);
+  HKEY parent = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, u"Parent", 0, KEY_WRITE, &parent), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyW(HKEY_CLASSES_ROOT, u"Parent"), ERROR_SUCCESS);
+  EXPECT_EQ(SetString(parent, nullptr, u"x"), ERROR_KEY_DELETED);
+  EXPECT_EQ(RegCloseKey(parent), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(parent), ERROR_INVALID_HANDLE);
+  HKEY none = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, u"Parent", 0, KEY_READ, &none), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(none, nullptr);
+}
+
+TEST_F(Registry, ValuesCanBeDeletedAndKeysHoldBinaryData) {
+  HKEY key = Create(u"Data");
+  const BYTE bytes[] = {0, 1, 2, 0xFF, '\n', ' '};
+  ASSERT_EQ(RegSetValueExW(key, u"bin value\\with%odd@chars", 0, REG_BINARY, bytes, sizeof bytes),
+            ERROR_SUCCESS);
+  BYTE back[16];
+  DWORD size = sizeof back, type = 0;
+  ASSERT_EQ(RegQueryValueExW(key, u"BIN VALUE\\WITH%ODD@CHARS", nullptr, &type, back, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+  EXPECT_EQ(std::vector<BYTE>(back, back + size), std::vector<BYTE>(bytes, bytes + sizeof bytes));
+  EXPECT_EQ(RegDeleteValueW(key, u"bin value\\with%odd@chars"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteValueW(key, u"bin value\\with%odd@chars"), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(key);
+}
+
+struct Damage {
+  const char* name;
+  void (*apply)(std::string& bytes);
+};
+
+class DamagedRegistry : public Registry, public ::testing::WithParamInterface<Damage> {};
+
+TEST_P(DamagedRegistry, IsReportedAndNeverOverwritten) {
+  HKEY key = Create(u"Kept\\Safe");
+  SetString(key, nullptr, u"precious");
+  RegCloseKey(key);
+  std::string bytes = FileBytes();
+  GetParam().apply(bytes);
+  std::ofstream(file_, std::ios::binary | std::ios::trunc) << bytes;
+
+  HKEY opened = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, u"Kept\\Safe", 0, KEY_READ, &opened),
+            ERROR_REGISTRY_CORRUPT);
+  EXPECT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, u"Other", 0, nullptr, 0, KEY_WRITE, nullptr, &opened,
+                            nullptr),
+            ERROR_REGISTRY_CORRUPT);
+  EXPECT_EQ(RegDeleteKeyW(HKEY_CLASSES_ROOT, u"Kept\\Safe"), ERROR_REGISTRY_CORRUPT);
+  EXPECT_EQ(FileBytes(), bytes) << "the damaged file is left for the user to repair";
+  CLSID clsid;
+  EXPECT_EQ(CLSIDFromProgID(u"Kept", &clsid), REGDB_E_READREGDB);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, DamagedRegistry,
+    ::testing::Values(Damage{"FlippedByte", [](std::string& b) { b[b.size() / 2] ^= 0x20; }},
+                      Damage{"Truncated", [](std::string& b) { b.resize(b.size() / 2); }},
+                      Damage{"Empty", [](std::string& b) { b.clear(); }},
+                      Damage{"Garbage",
+                             [](std::string& b) {
+                               b = "\x7f"
+                                   "ELF not a registry\n";
+                             }},
+                      Damage{"ExtraLine",
+                             [](std::string& b) { b.insert(b.find('\n') + 1, "K x\n"); }}),
+    [](const ::testing::TestParamInfo<Damage>& info) { return info.param.name; });
+
+TEST_F(Registry, ConcurrentWritersLoseNothing) {
+  constexpr int kProcesses = 3;
+  constexpr int kKeysEach = 25;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      int failures = 0;
+      for (int k = 0; k < kKeysEach; ++k) {
+        const std::string path = "Writers\\P" + std::to_string(p) + "K" + std::to_string(k);
+        const std::u16string wide(path.begin(), path.end());
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_CLASSES_ROOT, wide.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                            &key, nullptr) != ERROR_SUCCESS ||
+            SetString(key, nullptr, wide) != ERROR_SUCCESS)
+          ++failures;
+        RegCloseKey(key);
+      }
+      ::_exit(failures == 0 ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  // This process writes from two threads at the same time.
+  auto writer = [](int t) {
+    for (int k = 0; k < kKeysEach; ++k) {
+      const std::string path = "Writers\\T" + std::to_string(t) + "K" + std::to_string(k);
+      const std::u16string wide(path.begin(), path.end());
+      HKEY key = nullptr;
+      RegCreateKeyExW(HKEY_CLASSES_ROOT, wide.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                      nullptr);
+      RegCloseKey(key);
+    }
+  };
+  std::thread a(writer, 0), b(writer, 1);
+  a.join();
+  b.join();
+  for (pid_t pid : children) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  HKEY writers = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, u"Writers", 0, KEY_READ, &writers), ERROR_SUCCESS);
+  DWORD count = 0;
+  char16_t name[64];
+  for (;; ++count) {
+    DWORD length = 64;
+    if (RegEnumKeyExW(writers, count, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      break;
+  }
+  EXPECT_EQ(count, static_cast<DWORD>((kProcesses + 2) * kKeysEach));
+  RegCloseKey(writers);
+  HKEY one = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, u"Writers\\P2K24", 0, KEY_READ, &one), ERROR_SUCCESS);
+  EXPECT_EQ(GetString(one, nullptr), u"Writers\\P2K24");
+  RegCloseKey(one);
+}
+
+TEST_F(Registry, DefaultLocationFollowsTheConfigDirectory) {
+  ::unsetenv("QUORVEX_REGISTRY");
+  const fs::path config = dir_ / "config";
+  ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  RegCloseKey(Create(u"Somewhere"));
+  ::unsetenv("XDG_CONFIG_HOME");
+  EXPECT_TRUE(fs::exists(config / "quorvex" / "registry"));
+}
+
+TEST_F(Registry, BadHandlesAndArguments) {
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(reinterpret_cast<HKEY>(0x5000), u"x", 0, KEY_READ, &key),
+            ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, u"x", 0, KEY_READ, nullptr), ERROR_INVALID_PARAMETER);
+  BYTE data[4];
+  EXPECT_EQ(RegQueryValueExW(HKEY_CLASSES_ROOT, nullptr, nullptr, nullptr, data, nullptr),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegCloseKey(HKEY_CLASSES_ROOT), ERROR_SUCCESS);
+  const std::u16string longName(256, u'k');
+  EXPECT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, longName.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                            &key, nullptr),
+            ERROR_INVALID_PARAMETER);
+}
+
+}  // namespace
