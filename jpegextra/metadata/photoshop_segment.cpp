@@ -1,5 +1,6 @@
 #include "jpegextra/metadata/photoshop_segment.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace quorvex {
@@ -24,23 +25,35 @@ void Put(std::string& out, uint64_t value, int bytes) {
     out.push_back(static_cast<char>(value >> shift));
 }
 
-// Datasets of one IPTC block. The data is read two bytes at a time; a pair 1C 02 starts a
-// record-2 dataset, any other pair is passed over.
+// Datasets of one IPTC block. Each dataset is walked by its length, so that datasets of other
+// records (the envelope's odd-length character set, say) cannot shift the ones of record 2
+// out of step; bytes outside any dataset are passed over one by one.
 void ParseDatasets(const std::vector<uint8_t>& data, TSegmentList& datasets) {
+  constexpr uint8_t kTagMarker = 0x1C;
+  constexpr uint8_t kApplicationRecord = 2;
   size_t at = 0;
-  while (at + 1 < data.size()) {
-    const uint8_t tagMarker = data[at], record = data[at + 1];
-    at += 2;
-    if (tagMarker != 0x1C || record != 0x02) continue;
-    if (data.size() - at < 3) return;
-    TSegmentData dataset;
-    dataset.DatasetNumber = data[at];
-    const size_t length = size_t{data[at + 1]} << 8 | data[at + 2];
-    at += 3;
+  while (at < data.size()) {
+    if (data[at] != kTagMarker) {
+      ++at;
+      continue;
+    }
+    if (data.size() - at < 5) return;
+    const uint8_t record = data[at + 1], number = data[at + 2];
+    size_t length = size_t{data[at + 3]} << 8 | data[at + 4];
+    at += 5;
+    if (length & 0x8000) {
+      // Extended form: the low bits count the bytes of the real length.
+      const size_t lengthBytes = length & 0x7FFF;
+      if (lengthBytes == 0 || lengthBytes > 4 || data.size() - at < lengthBytes) return;
+      length = 0;
+      for (size_t i = 0; i < lengthBytes; ++i) length = length << 8 | data[at + i];
+      at += lengthBytes;
+    }
     const size_t taken = std::min(length, data.size() - at);
-    dataset.Value.assign(reinterpret_cast<const char*>(data.data() + at), taken);
+    if (record == kApplicationRecord)
+      datasets.push_back(
+          {number, std::string(reinterpret_cast<const char*>(data.data() + at), taken)});
     at += taken;
-    datasets.push_back(std::move(dataset));
   }
 }
 

@@ -41,7 +41,8 @@ class TApp14Segment {
   TBIMList Resources;
 
   // Parses an APP13 payload from position 0. Raises EReadError when a resource block is cut
-  // short; other bytes it does not understand are scanned past.
+  // short; other bytes it does not understand are scanned past. Record-2 datasets of an IPTC
+  // block are kept; a dataset cut short by the end of its block keeps what is there.
   void ParseSegment(TMemoryStream& payload);
 
   // Writes the whole segment (FF ED, length, payload) to output. Writes nothing when the

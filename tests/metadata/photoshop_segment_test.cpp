@@ -3,10 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
 namespace quorvex {
+
+// Readable failure output for dataset lists.
+inline void PrintTo(const TSegmentData& dataset, std::ostream* os) {
+  *os << "2:" << int(dataset.DatasetNumber) << " \"" << dataset.Value << "\"";
+}
+
 namespace {
 
 std::string Bytes(std::initializer_list<int> values) {
@@ -87,22 +94,43 @@ TEST(PhotoshopSegment, UnknownResourcesAndStrayBytesAreScannedPast) {
   EXPECT_EQ(segment.Resources[0].Text, "ys") << "zero bytes of a URL are left out";
 }
 
-TEST(PhotoshopSegment, OtherRecordsAndBrokenDatasetsInsideAnIptcBlock) {
-  const std::string data =
-      Bytes({0x1C, 1, 90, 0, 3, 0x1B, 0x25, 0x47}) +  // record 1, read as pairs
-      Bytes({0x1C, 2, 5, 0, 2}) + "ON" +              //
-      Bytes({0x1C, 2, 25, 0, 9}) + "cut";             // runs past the block
-  std::string payload = std::string("P", 2) + "8BIM" +
-                        Bytes({4, 4, 0, 0, 0, 0, 0, static_cast<int>(data.size())}) + data;
+std::vector<TSegmentData> DatasetsOf(const std::string& data) {
+  std::string payload =
+      std::string("P", 2) + "8BIM" +
+      Bytes({4, 4, 0, 0, static_cast<int>(data.size() >> 24), static_cast<int>(data.size() >> 16),
+             static_cast<int>(data.size() >> 8), static_cast<int>(data.size() & 0xFF)}) +
+      data;
   if (data.size() % 2) payload.push_back(0);
   const TApp14Segment segment = Parse(payload);
-  ASSERT_EQ(segment.Resources.size(), 1u);
-  const auto& datasets = segment.Resources[0].Datasets;
-  ASSERT_EQ(datasets.size(), 2u);
-  EXPECT_EQ(datasets[0].DatasetNumber, 5);
-  EXPECT_EQ(datasets[0].Value, "ON");
-  EXPECT_EQ(datasets[1].DatasetNumber, 25);
-  EXPECT_EQ(datasets[1].Value, std::string("cut") + (data.size() % 2 ? std::string(1, '\0') : ""));
+  EXPECT_EQ(segment.Resources.size(), 1u);
+  return segment.Resources.empty() ? std::vector<TSegmentData>{} : segment.Resources[0].Datasets;
+}
+
+TEST(PhotoshopSegment, OddLengthEnvelopeDatasetsDoNotHideTheApplicationRecord) {
+  // The envelope record as common writers put it first: version, then the character set
+  // "ESC % G" of odd length, which leaves record 2 at an odd offset.
+  const std::string data = Bytes({0x1C, 1, 0, 0, 2, 0, 4}) +
+                           Bytes({0x1C, 1, 90, 0, 3, 0x1B, 0x25, 0x47}) +
+                           Bytes({0x1C, 2, 0, 0, 2, 0, 4}) + Bytes({0x1C, 2, 5, 0, 2}) + "ON" +
+                           Bytes({0x1C, 2, 120, 0, 3}) + "cap";
+  EXPECT_EQ(DatasetsOf(data), (TSegmentList{{0, Bytes({0, 4})}, {5, "ON"}, {120, "cap"}}));
+}
+
+TEST(PhotoshopSegment, DatasetValuesThatLookLikeMarkersAreSkippedByLength) {
+  const std::string data =
+      Bytes({0x1C, 2, 120, 0, 5, 0x1C, 2, 25, 0, 0}) + Bytes({0x1C, 2, 25, 0, 1}) + "k";
+  EXPECT_EQ(DatasetsOf(data), (TSegmentList{{120, Bytes({0x1C, 2, 25, 0, 0})}, {25, "k"}}));
+}
+
+TEST(PhotoshopSegment, ExtendedLengthAndCutShortDatasets) {
+  const std::string data = Bytes({0x1C, 2, 120, 0x80, 2, 0, 3}) + "ext" +  // extended length 3
+                           Bytes({0x00, 0x00}) +                           // stray bytes
+                           Bytes({0x1C, 2, 25, 0, 9}) + "cut";             // runs past the block
+  EXPECT_EQ(DatasetsOf(data), (TSegmentList{{120, "ext"}, {25, "cut"}}))
+      << "a cut-short value keeps what the block holds";
+  EXPECT_TRUE(DatasetsOf(Bytes({0x1C, 2, 120, 0x80, 5, 0, 0, 0, 0, 1, 'x'})).empty())
+      << "length of 5 bytes";
+  EXPECT_TRUE(DatasetsOf(Bytes({0x1C, 2, 120, 0})).empty()) << "header cut short";
 }
 
 class TruncatedBlock : public ::testing::TestWithParam<size_t> {};
