@@ -1,0 +1,179 @@
+#include "component/resize_object.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <utility>
+
+#include "component/component_errors.h"
+#include "component/file_access.h"
+#include "component/text_conversion.h"
+#include "jpegextra/jpeg_image.h"
+#include "jpegextra/memory_stream.h"
+
+namespace quorvex {
+
+namespace {
+
+constexpr char kVersion[] = "Quorvex 1.0.0.6.";
+constexpr char kNoImage[] = "No image loaded.";
+constexpr char kVariantInFailed[] = "VariantIn has failed to read an image.";
+
+// References to references are followed; a chain this deep can only be a loop.
+constexpr int kMaxVariantReferenceDepth = 64;
+
+class VariantGuard {
+ public:
+  VariantGuard() { VariantInit(&value); }
+  ~VariantGuard() { VariantClear(&value); }
+  VariantGuard(const VariantGuard&) = delete;
+  VariantGuard& operator=(const VariantGuard&) = delete;
+  VARIANT value;
+};
+
+class ArrayDataLock {
+ public:
+  explicit ArrayDataLock(SAFEARRAY* array) : array_(array) {
+    if (FAILED(SafeArrayAccessData(array_, &data_))) throw EVariantError();
+  }
+  ~ArrayDataLock() { SafeArrayUnaccessData(array_); }
+  ArrayDataLock(const ArrayDataLock&) = delete;
+  ArrayDataLock& operator=(const ArrayDataLock&) = delete;
+  uint8_t* data() const { return static_cast<uint8_t*>(data_); }
+
+ private:
+  SAFEARRAY* array_;
+  void* data_ = nullptr;
+};
+
+struct ArrayDestroyer {
+  void operator()(SAFEARRAY* array) const noexcept { SafeArrayDestroy(array); }
+};
+
+SAFEARRAY* FindArray(const VARIANT& value) {
+  const VARIANT* current = &value;
+  for (int depth = 0; V_VT(current) == (VT_BYREF | VT_VARIANT); ++depth) {
+    current = V_VARIANTREF(current);
+    if (current == nullptr || depth == kMaxVariantReferenceDepth) throw EVariantError();
+  }
+  if ((V_VT(current) & VT_ARRAY) == 0) throw EVariantError();
+  SAFEARRAY* array = V_ISBYREF(current)
+                         ? (V_ARRAYREF(current) != nullptr ? *V_ARRAYREF(current) : nullptr)
+                         : V_ARRAY(current);
+  if (array == nullptr || array->cDims == 0) throw EVariantError();
+  return array;
+}
+
+// The bytes of the array's first dimension, never more than the array holds in all.
+std::vector<uint8_t> CopyArrayBytes(SAFEARRAY* array) {
+  LONG lower = 0, upper = 0;
+  if (FAILED(SafeArrayGetLBound(array, 1, &lower)) || FAILED(SafeArrayGetUBound(array, 1, &upper)))
+    throw EVariantError();
+  const int64_t count = int64_t{upper} - lower + 1;
+  uint64_t held = array->cbElements;
+  for (USHORT i = 0; i < array->cDims && held != 0; ++i)
+    held = array->rgsabound[i].cElements == 0
+               ? 0
+               : std::min<uint64_t>(held * array->rgsabound[i].cElements, kMaxFileBytes + 1);
+  const size_t n = static_cast<size_t>(std::clamp<int64_t>(count, 0, static_cast<int64_t>(held)));
+  ArrayDataLock lock(array);
+  return std::vector<uint8_t>(lock.data(), lock.data() + n);
+}
+
+}  // namespace
+
+TResize::TResize() = default;
+TResize::~TResize() = default;
+
+void TResize::SetDPI(LONG value) noexcept {
+  dpi_ = std::clamp<LONG>(value, 0, 65535);
+}
+
+void TResize::SetJPGQuality(LONG value) noexcept {
+  jpgQuality_ = std::clamp<LONG>(value, 0, 100);
+}
+
+BSTR TResize::Version() const {
+  return Utf8ToNewBstr(kVersion);
+}
+
+void TResize::LoadJpeg(std::vector<uint8_t> bytes) {
+  TMemoryStream stream(std::move(bytes));
+  TJPEGImage jpeg;
+  jpeg.LoadFromStream(stream);
+  dpi_ = static_cast<LONG>(jpeg.GetXDPI());
+  grayScale_ = jpeg.GetGrayscale();
+  TBitmap decoded;
+  jpeg.AssignTo(decoded);
+  ReplaceImage(decoded);
+}
+
+void TResize::LoadFromFile(BSTR Filename) {
+  const std::string name = BstrToAnsi(Filename);
+  if (!IsExistingFile(name)) throw EInvalidGraphic("File not found or permission incorrect.");
+  try {
+    LoadJpeg(ReadWholeFile(name));
+  } catch (const EFOpenError&) {
+    throw EInvalidGraphic("Cannot open file - the permission may be incorrect.");
+  } catch (const std::exception&) {
+    throw EInvalidGraphic("Invalid file.");
+  }
+}
+
+void TResize::VariantIn(const VARIANT& JPGData) {
+  VariantGuard copy;
+  if (FAILED(VariantCopy(&copy.value, &JPGData))) throw EVariantError();
+  std::vector<uint8_t> bytes = CopyArrayBytes(FindArray(copy.value));
+  try {
+    LoadJpeg(std::move(bytes));
+  } catch (const std::exception&) {
+    throw EInvalidGraphic(kVariantInFailed);
+  }
+  if (image_.Height() == 0) throw EInvalidGraphic(kVariantInFailed);
+}
+
+void TResize::RequireImage() const {
+  // An empty raster encodes to no JPEG at all; refuse rather than hand out undefined bytes.
+  if (image_.Empty()) throw EInvalidGraphic(kNoImage);
+}
+
+std::vector<uint8_t> TResize::EncodeImage() const {
+  TJPEGImage jpeg;
+  jpeg.Assign(image_);
+  jpeg.SetQuality(static_cast<uint8_t>(jpgQuality_));
+  jpeg.SetXDPI(static_cast<uint16_t>(dpi_));
+  jpeg.SetYDPI(static_cast<uint16_t>(dpi_));
+  jpeg.SetGrayscale(grayScale_);
+  TMemoryStream stream;
+  jpeg.SaveToStream(stream);
+  return stream.Release();
+}
+
+void TResize::SaveToFile(BSTR Filename) {
+  RequireImage();
+  try {
+    ReplaceFile(BstrToAnsi(Filename), EncodeImage());
+  } catch (const std::exception&) {
+    throw EInvalidGraphic("Cannot write file: " + BstrToUtf8(Filename));
+  }
+}
+
+void TResize::VariantOut(VARIANT* Value) {
+  if (Value == nullptr) throw EVariantError();
+  VariantInit(Value);
+  RequireImage();
+  const std::vector<uint8_t> bytes = EncodeImage();
+  if (bytes.size() > 0xFFFFFFFFu) throw EOutOfMemory();
+  std::unique_ptr<SAFEARRAY, ArrayDestroyer> array(
+      SafeArrayCreateVector(VT_UI1, 1, static_cast<ULONG>(bytes.size())));
+  if (!array) throw EOutOfMemory();
+  {
+    ArrayDataLock lock(array.get());
+    std::memcpy(lock.data(), bytes.data(), bytes.size());
+  }
+  V_VT(Value) = VT_ARRAY | VT_UI1;
+  V_ARRAY(Value) = array.release();
+}
+
+}  // namespace quorvex

@@ -1,0 +1,77 @@
+// The Resize object: one image in memory plus the settings used whenever it is written as JPEG.
+// Member bodies raise exceptions; the automation layer turns them into result codes.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "imaging/raster_image.h"
+#include "platform/winapi.h"
+
+namespace quorvex {
+
+class TResize {
+ public:
+  TResize();
+  virtual ~TResize();
+  TResize(const TResize&) = delete;
+  TResize& operator=(const TResize&) = delete;
+
+  // Properties.
+  LONG Width() const noexcept { return image_.Width(); }
+  LONG Height() const noexcept { return image_.Height(); }
+  LONG DPI() const noexcept { return dpi_; }
+  void SetDPI(LONG value) noexcept;
+  LONG JPGQuality() const noexcept { return jpgQuality_; }
+  void SetJPGQuality(LONG value) noexcept;
+  VARIANT_BOOL GrayScale() const noexcept { return grayScale_ ? VARIANT_TRUE : VARIANT_FALSE; }
+  void SetGrayScale(VARIANT_BOOL value) noexcept { grayScale_ = value != 0; }
+  OLE_COLOR BackgroundColor() const noexcept { return backgroundColor_; }
+  void SetBackgroundColor(OLE_COLOR value) noexcept { backgroundColor_ = value; }
+  // A new string owned by the caller.
+  BSTR Version() const;
+
+  // Loading.
+  void LoadFromFile(BSTR Filename);
+  void VariantIn(const VARIANT& JPGData);
+
+  // Output. VariantOut fills a byte array with bounds 1..N; Value is emptied first.
+  void SaveToFile(BSTR Filename);
+  void VariantOut(VARIANT* Value);
+
+  // Transforms. Each builds its result aside and makes it the image only as its last step, so a
+  // failing transform leaves the image as it was.
+  void ResizeImage(LONG Width, LONG Height);
+  void ScaleImage(LONG Factor);
+  void ResizeBox(LONG Width, LONG Height);
+  void RotateImage(FLOAT Angle);
+  void CropImage(LONG X1, LONG Y1, LONG X2, LONG Y2);
+  void FlipHorizontal();
+  void FlipVertical();
+
+  // The current image, read-only, for tests and tools.
+  const TBitmap& Image() const noexcept { return image_; }
+
+ protected:
+  // The current image as JPEG bytes with the object's quality, DPI and grayscale settings.
+  std::vector<uint8_t> EncodeImage() const;
+  // Makes result the current image; the last step of every successful load and transform.
+  void ReplaceImage(TBitmap& result) noexcept { image_.Swap(result); }
+  TBitmap& MutableImage() noexcept { return image_; }
+  // How ResizeBox reaches ResizeImage. The automation object calls through its own interface,
+  // so that a failure keeps the result code it would have for a script.
+  virtual void BoxResizeImage(LONG Width, LONG Height) { ResizeImage(Width, Height); }
+
+ private:
+  void LoadJpeg(std::vector<uint8_t> bytes);
+  void ResizeTo(int64_t width, int64_t height);
+  void RequireImage() const;
+
+  TBitmap image_;
+  LONG dpi_ = 0;
+  LONG jpgQuality_ = 90;
+  bool grayScale_ = false;
+  OLE_COLOR backgroundColor_ = 0xFFFFFF;
+};
+
+}  // namespace quorvex

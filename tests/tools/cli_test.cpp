@@ -1,0 +1,122 @@
+// The command-line tool, run as a user runs it: exit status, standard output and error.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "tests/support/test_files.h"
+
+namespace quorvex {
+namespace {
+
+using testing::MakeJpegWithCjpeg;
+using testing::ReadBytes;
+using testing::ScratchDirectory;
+using testing::WriteBytes;
+
+struct ToolRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+ToolRun Quorvex(const ScratchDirectory& dir, const std::string& arguments) {
+  const std::string errFile = dir.File("stderr.txt");
+  const std::string command = std::string(QUORVEX_TOOL) + " " + arguments + " 2>'" + errFile + "'";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ToolRun run{-1, "", ""};
+  std::array<char, 65536> buffer;
+  size_t n;
+  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+    run.out.append(buffer.data(), n);
+  const int status = ::pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const auto err = ReadBytes(errFile);
+  run.err.assign(err.begin(), err.end());
+  return run;
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  ScratchDirectory dir;
+  std::string photo = MakeJpegWithCjpeg(dir, "photo.jpg", 120, 80);
+};
+
+TEST_F(CliTest, ConvertAppliesSettingsAndReportsThroughInfo) {
+  const std::string out = dir.File("out.jpg");
+  ToolRun run = Quorvex(dir, "convert '" + photo + "' '" + out + "' --quality 50 --dpi 150 --gray");
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  run = Quorvex(dir, "info '" + out + "'");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, out + ": 120x80 dpi=150 gray=1\n");
+}
+
+TEST_F(CliTest, ConvertToStandardOutputWritesTheJpegBytes) {
+  const ToolRun run = Quorvex(dir, "convert '" + photo + "' - --dpi 72");
+  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_GT(run.out.size(), 20u);
+  EXPECT_EQ(static_cast<uint8_t>(run.out[0]), 0xFF);
+  EXPECT_EQ(static_cast<uint8_t>(run.out[1]), 0xD8);
+  EXPECT_EQ(static_cast<uint8_t>(run.out[15]), 72);
+}
+
+struct FailureCase {
+  std::string arguments;  // IN is substituted for @IN, a scratch path for @DIR
+  std::string message;
+};
+class CliFailures : public CliTest, public ::testing::WithParamInterface<FailureCase> {};
+TEST_P(CliFailures, PrintTheObjectsMessageAndExitOne) {
+  std::string arguments = GetParam().arguments;
+  std::string message = GetParam().message;
+  for (std::string* text : {&arguments, &message}) {
+    for (auto [key, value] : {std::pair<std::string, std::string>{"@IN", photo},
+                              std::pair<std::string, std::string>{"@DIR", dir.path().string()}}) {
+      for (size_t at; (at = text->find(key)) != std::string::npos;)
+        text->replace(at, key.size(), value);
+    }
+  }
+  WriteBytes(dir.File("text.jpg"), {'n', 'o', '\n'});
+  const ToolRun run = Quorvex(dir, arguments);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "quorvex: " + message + "\n");
+}
+INSTANTIATE_TEST_SUITE_P(Messages, CliFailures,
+                         ::testing::Values(FailureCase{"convert @DIR/missing.jpg @DIR/o.jpg",
+                                                       "File not found or permission incorrect."},
+                                           FailureCase{"convert @DIR/text.jpg @DIR/o.jpg",
+                                                       "Invalid file."},
+                                           FailureCase{"convert @IN @DIR/no/such/o.jpg",
+                                                       "Cannot write file: @DIR/no/such/o.jpg"},
+                                           FailureCase{"info @DIR/text.jpg", "Invalid file."}));
+
+TEST_F(CliTest, InfoGoesOnAfterAFailureAndJsonCarriesErrors) {
+  WriteBytes(dir.File("text.jpg"), {'n', 'o'});
+  ToolRun run = Quorvex(dir, "info '" + dir.File("text.jpg") + "' '" + photo + "'");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, photo + ": 120x80 dpi=0 gray=0\n");
+  run = Quorvex(dir, "info --json '" + photo + "' '" + dir.File("missing.jpg") + "'");
+  EXPECT_EQ(run.status, 1);
+  const auto report = nlohmann::json::parse(run.out);
+  ASSERT_EQ(report.size(), 2u);
+  EXPECT_EQ(report[0]["width"], 120);
+  EXPECT_EQ(report[0]["height"], 80);
+  EXPECT_EQ(report[0]["gray"], false);
+  EXPECT_EQ(report[1]["error"], "File not found or permission incorrect.");
+}
+
+TEST_F(CliTest, VersionAndUsage) {
+  ToolRun run = Quorvex(dir, "--version");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "Quorvex 1.0.0.6.\n");
+  run = Quorvex(dir, "convert '" + photo + "'");
+  EXPECT_NE(run.status, 0) << "OUT is required";
+  run = Quorvex(dir, "convert '" + photo + "' x.jpg --quality abc");
+  EXPECT_NE(run.status, 0);
+}
+
+}  // namespace
+}  // namespace quorvex

@@ -1,0 +1,36 @@
+// The command-line tool's sub-commands. Each returns the process exit status.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace quorvex::tools {
+
+// One operation or setting of `convert`, in the order given on the command line.
+struct ConvertStep {
+  enum class Kind {
+    Quality,
+    Dpi,
+    Gray,
+    Background,
+    Resize,
+    Scale,
+    Box,
+    Rotate,
+    Crop,
+    FlipHorizontal,
+    FlipVertical
+  };
+  Kind kind;
+  std::vector<int32_t> numbers;  // the option's integer arguments
+  float angle = 0;               // for Rotate
+};
+
+int RunConvert(const std::string& input, const std::string& output,
+               const std::vector<ConvertStep>& steps, std::ostream& out, std::ostream& err);
+
+int RunInfo(const std::vector<std::string>& files, bool json, std::ostream& out, std::ostream& err);
+
+}  // namespace quorvex::tools

@@ -1,0 +1,40 @@
+#include <nlohmann/json.hpp>
+#include <ostream>
+
+#include "tools/commands.h"
+#include "tools/resize_driver.h"
+
+namespace quorvex::tools {
+
+int RunInfo(const std::vector<std::string>& files, bool json, std::ostream& out,
+            std::ostream& err) {
+  int status = 0;
+  nlohmann::ordered_json report = nlohmann::ordered_json::array();
+  for (const std::string& file : files) {
+    try {
+      ResizeDriver object;
+      object.LoadFromFile(file);
+      const int32_t width = object.Width(), height = object.Height(), dpi = object.DPI();
+      const bool gray = object.GrayScale();
+      if (json) {
+        report.push_back(
+            {{"file", file}, {"width", width}, {"height", height}, {"dpi", dpi}, {"gray", gray}});
+      } else {
+        out << file << ": " << width << 'x' << height << " dpi=" << dpi
+            << " gray=" << (gray ? 1 : 0) << '\n';
+      }
+    } catch (const DriverError& e) {
+      status = 1;
+      if (json) {
+        report.push_back({{"file", file}, {"error", e.what()}});
+      } else {
+        err << "quorvex: " << e.what() << '\n';
+      }
+    }
+  }
+  // Names and messages need not be valid UTF-8; replace what is not rather than fail.
+  if (json) out << report.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+  return status;
+}
+
+}  // namespace quorvex::tools

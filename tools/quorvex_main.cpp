@@ -1,0 +1,139 @@
+// quorvex: the command-line face of the Resize object.
+//   quorvex convert IN OUT [operations and settings, applied left to right]
+//   quorvex info [--json] FILE...
+#include <CLI/CLI.hpp>
+#include <charconv>
+#include <iostream>
+#include <map>
+#include <string>
+
+#include "tools/commands.h"
+#include "tools/resize_driver.h"
+
+namespace {
+
+using quorvex::tools::ConvertStep;
+using Kind = ConvertStep::Kind;
+
+// Parses "A<sep>B<sep>..." into exactly count integers; throws CLI::ValidationError.
+std::vector<int32_t> ParseIntegers(const std::string& text, char separator, size_t count,
+                                   const std::string& option) {
+  std::vector<int32_t> numbers;
+  const char* p = text.data();
+  const char* end = p + text.size();
+  while (true) {
+    int base = 10;
+    const char* start = p;
+    bool negative = false;
+    if (p < end && *p == '-') {
+      negative = true;
+      ++p;
+    }
+    if (end - p > 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+      base = 16;
+      p += 2;
+    }
+    int64_t value = 0;
+    const auto [next, ec] = std::from_chars(p, end, value, base);
+    if (ec != std::errc() || value > INT32_MAX + int64_t{negative} ||
+        (base == 16 && value > 0xFFFFFFFF))
+      throw CLI::ValidationError(option, "'" + text + "' is not a valid argument");
+    if (negative) value = -value;
+    numbers.push_back(static_cast<int32_t>(static_cast<uint32_t>(value)));
+    (void)start;
+    p = next;
+    if (p == end) break;
+    if (*p != separator)
+      throw CLI::ValidationError(option, "'" + text + "' is not a valid argument");
+    ++p;
+  }
+  if (numbers.size() != count)
+    throw CLI::ValidationError(option, "'" + text + "' is not a valid argument");
+  return numbers;
+}
+
+float ParseAngle(const std::string& text) {
+  try {
+    size_t used = 0;
+    const float angle = std::stof(text, &used);
+    if (used == text.size()) return angle;
+  } catch (const std::exception&) {
+  }
+  throw CLI::ValidationError("--rotate", "'" + text + "' is not a valid angle");
+}
+
+struct StepOption {
+  Kind kind;
+  char separator;
+  size_t count;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Resize, rotate, crop and flip JPEG images, and report their properties."};
+  app.require_subcommand(1);
+  app.set_version_flag("--version", [] { return quorvex::tools::ResizeDriver().Version(); });
+
+  auto* convert = app.add_subcommand(
+      "convert", "Load IN, apply the operations in order, write OUT ('-' for standard output).");
+  std::string input, output;
+  convert->add_option("IN", input, "JPEG file to read")->required();
+  convert->add_option("OUT", output, "JPEG file to write, or - for standard output")->required();
+
+  std::map<CLI::Option*, StepOption> steps;
+  const auto valued = [&](const char* name, const char* help, Kind kind, char separator,
+                          size_t count) {
+    CLI::Option* option = convert->add_option(name)->description(help)->multi_option_policy(
+        CLI::MultiOptionPolicy::TakeAll);
+    steps[option] = {kind, separator, count};
+  };
+  const auto flag = [&](const char* name, const char* help, Kind kind) {
+    steps[convert->add_flag(name)->description(help)] = {kind, 0, 0};
+  };
+  valued("--quality", "JPEG quality 0..100 (default 90)", Kind::Quality, ',', 1);
+  valued("--dpi", "resolution written into the JPEG, 0..65535", Kind::Dpi, ',', 1);
+  flag("--gray", "write a grayscale JPEG", Kind::Gray);
+  valued("--background", "colour of uncovered areas, 0xBBGGRR (default 0xFFFFFF)", Kind::Background,
+         ',', 1);
+  valued("--resize", "resize to WxH; a side of 0 keeps the aspect ratio", Kind::Resize, 'x', 2);
+  valued("--scale", "scale by PCT percent", Kind::Scale, ',', 1);
+  valued("--box", "shrink to fit inside WxH, keeping the aspect ratio", Kind::Box, 'x', 2);
+  valued("--rotate", "rotate by DEG degrees, counter-clockwise", Kind::Rotate, ',', 1);
+  valued("--crop", "cut out X1,Y1,X2,Y2", Kind::Crop, ',', 4);
+  flag("--flip-horizontal", "reverse the order of the rows (upside down)", Kind::FlipHorizontal);
+  flag("--flip-vertical", "reverse each row (left and right swap)", Kind::FlipVertical);
+
+  auto* info = app.add_subcommand("info", "Print size, DPI and grayscale flag of each FILE.");
+  std::vector<std::string> files;
+  bool json = false;
+  info->add_option("FILE", files, "JPEG files")->required();
+  info->add_flag("--json", json, "print a JSON array");
+
+  try {
+    app.parse(argc, argv);
+    if (*convert) {
+      std::vector<ConvertStep> plan;
+      std::map<CLI::Option*, size_t> used;
+      for (CLI::Option* option : convert->parse_order()) {
+        const auto found = steps.find(option);
+        if (found == steps.end()) continue;
+        const StepOption& kind = found->second;
+        ConvertStep step{kind.kind, {}, 0};
+        if (kind.count > 0) {
+          const std::string& text = option->results().at(used[option]++);
+          if (kind.kind == Kind::Rotate) {
+            step.angle = ParseAngle(text);
+          } else {
+            step.numbers = ParseIntegers(text, kind.separator, kind.count, option->get_name());
+          }
+        }
+        plan.push_back(std::move(step));
+      }
+      return quorvex::tools::RunConvert(input, output, plan, std::cout, std::cerr);
+    }
+    return quorvex::tools::RunInfo(files, json, std::cout, std::cerr);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e);
+  }
+}
