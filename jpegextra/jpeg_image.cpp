@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -148,6 +149,9 @@ TBMPImage& TJPEGImage::Decode() {
     ReportEnd(true);
     raster_ = std::move(raster);
     return *raster_;
+  } catch (const std::bad_alloc&) {
+    ReportEnd(true);
+    throw EOutOfMemory();
   } catch (...) {
     ReportEnd(true);
     throw;
@@ -180,6 +184,10 @@ void TJPEGImage::Encode() {
     ReportEnd(true);
     holder_->Data.reset();
     return;
+  } catch (const std::bad_alloc&) {
+    ReportEnd(true);
+    holder_->Data.reset();
+    throw EOutOfMemory();
   } catch (...) {
     ReportEnd(true);
     holder_->Data.reset();
