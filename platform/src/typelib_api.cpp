@@ -1,0 +1,336 @@
+// Loading type libraries (from a module's resource, a description file or the built-in
+// standard library) and their registration under HKEY_CLASSES_ROOT\TypeLib and \Interface.
+#include <dlfcn.h>
+#include <link.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <new>
+
+#include "platform/src/module_table.h"
+#include "platform/src/text.h"
+#include "platform/src/type_library.h"
+#include "platform/typelib_resource.h"
+
+namespace {
+
+using platform_detail::ComPtr;
+using platform_detail::TypeLibImpl;
+
+constexpr size_t kMaxDescription = 4u << 20;
+constexpr int kMaxImportDepth = 8;
+thread_local int importDepth = 0;
+
+bool IsStandardLibraryName(std::u16string_view path) {
+  const size_t slash = path.find_last_of(u"\\/");
+  const std::u16string name =
+      platform_detail::Folded(slash == std::u16string_view::npos ? path : path.substr(slash + 1));
+  return name == u"STDOLE2.TLB" || name == u"STDOLE32.TLB";
+}
+
+// The description text a module carries, if it carries one.
+bool ModuleDescription(const std::string& path, std::string* text) {
+  void* handle = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL | RTLD_NOLOAD);
+  if (handle == nullptr) handle = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
+  if (handle == nullptr) return false;
+  bool found = false;
+  const auto* resource =
+      static_cast<const QvTypeLibResource*>(dlsym(handle, QV_TYPELIB_RESOURCE_SYMBOL));
+  link_map* map = nullptr;
+  // Only the module's own symbol counts, not one of a library it depends on.
+  if (resource != nullptr && dlinfo(handle, RTLD_DI_LINKMAP, &map) == 0 &&
+      platform_detail::ModuleFromAddress(resource) ==
+          platform_detail::ModuleFromAddress(map->l_ld) &&
+      resource->magic == QV_TYPELIB_RESOURCE_MAGIC &&
+      resource->version == QV_TYPELIB_RESOURCE_VERSION && resource->text != nullptr &&
+      resource->length <= kMaxDescription) {
+    text->assign(resource->text, resource->length);
+    found = true;
+  }
+  dlclose(handle);
+  return found;
+}
+
+bool IsElfFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  char magic[4] = {};
+  in.read(magic, 4);
+  return in.gcount() == 4 && magic[0] == 0x7F && magic[1] == 'E' && magic[2] == 'L' &&
+         magic[3] == 'F';
+}
+
+HRESULT LoadLibraryFile(std::u16string_view file, TypeLibImpl** result);
+
+HRESULT LoadImport(std::u16string_view name, TypeLibImpl** result) {
+  if (importDepth >= kMaxImportDepth) return TYPE_E_CANTLOADLIBRARY;
+  ++importDepth;
+  const HRESULT hr = LoadLibraryFile(name, result);
+  --importDepth;
+  return hr;
+}
+
+HRESULT LoadLibraryFile(std::u16string_view file, TypeLibImpl** result) {
+  *result = nullptr;
+  if (IsStandardLibraryName(file)) {
+    TypeLibImpl* standard = platform_detail::StandardOleLibrary();
+    if (standard == nullptr) return TYPE_E_CANTLOADLIBRARY;
+    standard->AddRef();
+    *result = standard;
+    return S_OK;
+  }
+  const std::string path = platform_detail::ToUtf8(file);
+  std::error_code ec;
+  if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return TYPE_E_CANTLOADLIBRARY;
+  std::string text;
+  if (IsElfFile(path)) {
+    if (!ModuleDescription(path, &text)) return TYPE_E_CANTLOADLIBRARY;
+  } else {
+    if (std::filesystem::file_size(path, ec) > kMaxDescription || ec) return TYPE_E_CANTLOADLIBRARY;
+    std::ifstream in(path, std::ios::binary);
+    text.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  platform_detail::idl::Library description;
+  try {
+    description = platform_detail::idl::Parse(text);
+  } catch (const platform_detail::idl::ParseError&) {
+    return TYPE_E_INVDATAREAD;
+  }
+  return platform_detail::BuildTypeLib(description, &LoadImport, result, nullptr);
+}
+
+std::u16string GuidText(REFGUID guid) {
+  OLECHAR text[39];
+  StringFromGUID2(guid, text, 39);
+  return text;
+}
+
+std::u16string Hex(unsigned value) {
+  static const char16_t kDigits[] = u"0123456789abcdef";
+  std::u16string out;
+  do {
+    out.insert(out.begin(), kDigits[value % 16]);
+    value /= 16;
+  } while (value != 0);
+  return out;
+}
+
+std::u16string LibraryKey(REFGUID guid, WORD major, WORD minor) {
+  return u"TypeLib\\" + GuidText(guid) + u"\\" + Hex(major) + u"." + Hex(minor);
+}
+
+// Creates `path` below `parent` and sets its default string value; false on any failure.
+bool WriteKey(HKEY parent, const std::u16string& path, const std::u16string* value,
+              const char16_t* valueName = nullptr) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(parent, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
+                      &key, nullptr) != ERROR_SUCCESS)
+    return false;
+  bool ok = true;
+  if (value != nullptr)
+    ok =
+        RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value->c_str()),
+                       static_cast<DWORD>((value->size() + 1) * sizeof(char16_t))) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  return ok;
+}
+
+template <typename F>
+HRESULT Guarded(F&& body) {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+const char16_t* kProxyStubDispatch = u"{00020424-0000-0000-C000-000000000046}";
+const char16_t* kProxyStubUniversal = u"{00020420-0000-0000-C000-000000000046}";
+
+}  // namespace
+
+HRESULT WINAPI LoadTypeLibEx(LPCOLESTR szFile, REGKIND regkind, ITypeLib** pptlib) {
+  if (szFile == nullptr || pptlib == nullptr) return E_INVALIDARG;
+  *pptlib = nullptr;
+  return Guarded([&] {
+    TypeLibImpl* lib = nullptr;
+    HRESULT hr = LoadLibraryFile(platform_detail::WideView(szFile), &lib);
+    if (FAILED(hr)) return hr;
+    // As on Windows, a library named without a full path is also registered by default.
+    const bool fullPath = szFile[0] == u'/';
+    if (regkind == REGKIND_REGISTER ||
+        (regkind == REGKIND_DEFAULT && !fullPath &&
+         !IsStandardLibraryName(platform_detail::WideView(szFile)))) {
+      hr = RegisterTypeLib(lib, szFile, nullptr);
+      if (FAILED(hr)) {
+        lib->Release();
+        return hr;
+      }
+    }
+    *pptlib = lib;
+    return S_OK;
+  });
+}
+
+HRESULT WINAPI LoadTypeLib(LPCOLESTR szFile, ITypeLib** pptlib) {
+  return LoadTypeLibEx(szFile, REGKIND_DEFAULT, pptlib);
+}
+
+HRESULT WINAPI QueryPathOfRegTypeLib(REFGUID guid, USHORT wMaj, USHORT wMin, LCID lcid,
+                                     BSTR* lpbstrPathName) {
+  if (lpbstrPathName == nullptr) return E_INVALIDARG;
+  *lpbstrPathName = nullptr;
+  return Guarded([&] {
+    HKEY key = nullptr;
+    const LSTATUS status =
+        RegOpenKeyExW(HKEY_CLASSES_ROOT, LibraryKey(guid, wMaj, wMin).c_str(), 0, KEY_READ, &key);
+    if (status == ERROR_FILE_NOT_FOUND) return TYPE_E_LIBNOTREGISTERED;
+    if (status != ERROR_SUCCESS) return TYPE_E_REGISTRYACCESS;
+    HRESULT hr = TYPE_E_LIBNOTREGISTERED;
+    for (const LCID candidate : {lcid, static_cast<LCID>(PRIMARYLANGID(lcid)), LCID{0}}) {
+      char16_t path[1024];
+      LONG size = sizeof path;
+      const std::u16string sub = Hex(candidate) + u"\\win64";
+      HKEY probe = nullptr;
+      if (RegOpenKeyExW(key, sub.c_str(), 0, KEY_READ, &probe) != ERROR_SUCCESS) continue;
+      RegCloseKey(probe);
+      if (RegQueryValueW(key, sub.c_str(), path, &size) == ERROR_SUCCESS) {
+        *lpbstrPathName = platform_detail::MakeBstr(platform_detail::WideView(path));
+        hr = S_OK;
+        break;
+      }
+    }
+    RegCloseKey(key);
+    return hr;
+  });
+}
+
+HRESULT WINAPI LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCID lcid,
+                              ITypeLib** pptlib) {
+  if (pptlib == nullptr) return E_INVALIDARG;
+  *pptlib = nullptr;
+  BSTR path = nullptr;
+  HRESULT hr = QueryPathOfRegTypeLib(rguid, wVerMajor, wVerMinor, lcid, &path);
+  if (SUCCEEDED(hr)) hr = LoadTypeLibEx(path, REGKIND_NONE, pptlib);
+  SysFreeString(path);
+  return hr;
+}
+
+HRESULT WINAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR szHelpDir) {
+  if (ptlib == nullptr || szFullPath == nullptr) return E_INVALIDARG;
+  return Guarded([&]() -> HRESULT {
+    TLIBATTR* attr = nullptr;
+    if (FAILED(ptlib->GetLibAttr(&attr))) return E_FAIL;
+    const TLIBATTR lib = *attr;
+    ptlib->ReleaseTLibAttr(attr);
+    BSTR name = nullptr, doc = nullptr;
+    if (FAILED(ptlib->GetDocumentation(-1, &name, &doc, nullptr, nullptr))) return E_FAIL;
+    const std::u16string title(platform_detail::WideView(doc != nullptr ? doc : name));
+    SysFreeString(name);
+    SysFreeString(doc);
+
+    const std::u16string libKey = LibraryKey(lib.guid, lib.wMajorVerNum, lib.wMinorVerNum);
+    const std::u16string path(platform_detail::WideView(szFullPath));
+    std::u16string helpDir;
+    if (szHelpDir != nullptr) {
+      helpDir = platform_detail::WideView(szHelpDir);
+    } else {
+      const size_t slash = path.find_last_of(u"/\\");
+      helpDir = slash == std::u16string::npos ? std::u16string() : path.substr(0, slash);
+    }
+    const std::u16string flags = platform_detail::FromUtf8(std::to_string(lib.wLibFlags));
+    if (!WriteKey(HKEY_CLASSES_ROOT, libKey, &title) ||
+        !WriteKey(HKEY_CLASSES_ROOT, libKey + u"\\" + Hex(lib.lcid) + u"\\win64", &path) ||
+        !WriteKey(HKEY_CLASSES_ROOT, libKey + u"\\FLAGS", &flags) ||
+        !WriteKey(HKEY_CLASSES_ROOT, libKey + u"\\HELPDIR", &helpDir))
+      return TYPE_E_REGISTRYACCESS;
+
+    // Dispatch and automation interfaces are marshalled by the library's description.
+    const UINT count = ptlib->GetTypeInfoCount();
+    for (UINT i = 0; i < count; ++i) {
+      ComPtr<ITypeInfo> info;
+      if (FAILED(ptlib->GetTypeInfo(i, info.Put()))) continue;
+      TYPEATTR* typeAttr = nullptr;
+      if (FAILED(info->GetTypeAttr(&typeAttr))) continue;
+      const TYPEATTR t = *typeAttr;
+      info->ReleaseTypeAttr(typeAttr);
+      if (!(t.typekind == TKIND_DISPATCH ||
+            (t.typekind == TKIND_INTERFACE && (t.wTypeFlags & TYPEFLAG_FOLEAUTOMATION))))
+        continue;
+      BSTR typeName = nullptr;
+      info->GetDocumentation(MEMBERID_NIL, &typeName, nullptr, nullptr, nullptr);
+      const std::u16string interfaceName(platform_detail::WideView(typeName));
+      SysFreeString(typeName);
+      const std::u16string key = u"Interface\\" + GuidText(t.guid);
+      const std::u16string proxy =
+          (t.typekind == TKIND_INTERFACE || (t.wTypeFlags & TYPEFLAG_FDUAL)) ? kProxyStubDispatch
+                                                                             : kProxyStubUniversal;
+      const std::u16string libGuid = GuidText(lib.guid);
+      const std::u16string version = Hex(lib.wMajorVerNum) + u"." + Hex(lib.wMinorVerNum);
+      if (!WriteKey(HKEY_CLASSES_ROOT, key, &interfaceName) ||
+          !WriteKey(HKEY_CLASSES_ROOT, key + u"\\ProxyStubClsid", &proxy) ||
+          !WriteKey(HKEY_CLASSES_ROOT, key + u"\\ProxyStubClsid32", &proxy) ||
+          !WriteKey(HKEY_CLASSES_ROOT, key + u"\\TypeLib", &libGuid) ||
+          !WriteKey(HKEY_CLASSES_ROOT, key + u"\\TypeLib", &version, u"Version"))
+        return TYPE_E_REGISTRYACCESS;
+    }
+    return S_OK;
+  });
+}
+
+HRESULT WINAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, LCID lcid,
+                                 SYSKIND syskind) {
+  if (syskind != SYS_WIN16 && syskind != SYS_WIN32 && syskind != SYS_WIN64) return E_INVALIDARG;
+  return Guarded([&]() -> HRESULT {
+    BSTR path = nullptr;
+    if (FAILED(QueryPathOfRegTypeLib(libID, wVerMajor, wVerMinor, lcid, &path)))
+      return TYPE_E_LIBNOTREGISTERED;
+    ComPtr<ITypeLib> lib;
+    const HRESULT loaded = LoadTypeLibEx(path, REGKIND_NONE, lib.Put());
+    SysFreeString(path);
+    if (SUCCEEDED(loaded)) {
+      const UINT count = lib->GetTypeInfoCount();
+      for (UINT i = 0; i < count; ++i) {
+        ComPtr<ITypeInfo> info;
+        if (FAILED(lib->GetTypeInfo(i, info.Put()))) continue;
+        TYPEATTR* typeAttr = nullptr;
+        if (FAILED(info->GetTypeAttr(&typeAttr))) continue;
+        const TYPEATTR t = *typeAttr;
+        info->ReleaseTypeAttr(typeAttr);
+        if (!(t.typekind == TKIND_DISPATCH ||
+              (t.typekind == TKIND_INTERFACE && (t.wTypeFlags & TYPEFLAG_FOLEAUTOMATION))))
+          continue;
+        const std::u16string key = u"Interface\\" + GuidText(t.guid);
+        for (const char16_t* sub : {u"\\ProxyStubClsid", u"\\ProxyStubClsid32", u"\\TypeLib"})
+          RegDeleteKeyW(HKEY_CLASSES_ROOT, (key + sub).c_str());
+        RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
+      }
+    }
+    // The path entry, then the version key when nothing else is left under it.
+    const std::u16string libKey = LibraryKey(libID, wVerMajor, wVerMinor);
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, (libKey + u"\\" + Hex(lcid) + u"\\win64").c_str());
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, (libKey + u"\\" + Hex(lcid)).c_str());
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, libKey.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+      bool onlyOwnKeys = true;
+      for (DWORD i = 0;; ++i) {
+        char16_t sub[256];
+        DWORD length = 256;
+        if (RegEnumKeyExW(key, i, sub, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+          break;
+        const std::u16string_view name(sub, length);
+        if (name != u"FLAGS" && name != u"HELPDIR") onlyOwnKeys = false;
+      }
+      RegCloseKey(key);
+      if (onlyOwnKeys) {
+        RegDeleteKeyW(HKEY_CLASSES_ROOT, (libKey + u"\\FLAGS").c_str());
+        RegDeleteKeyW(HKEY_CLASSES_ROOT, (libKey + u"\\HELPDIR").c_str());
+        RegDeleteKeyW(HKEY_CLASSES_ROOT, libKey.c_str());
+        const std::u16string guidKey = u"TypeLib\\" + GuidText(libID);
+        RegDeleteKeyW(HKEY_CLASSES_ROOT, guidKey.c_str());  // fails while other versions exist
+      }
+    }
+    return S_OK;
+  });
+}
