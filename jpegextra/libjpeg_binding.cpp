@@ -89,7 +89,8 @@ bool TooManyScans(CallContext& context, j_common_ptr info) noexcept {
 void ProgressMonitor(j_common_ptr info) {
   CallContext& context = ContextOf(info);
   if (TooManyScans(context, info)) Bail(context);
-  if (context.owner == nullptr) return;
+  // Without a handler there is no one to report to; skip the clock as well.
+  if (context.owner == nullptr || !context.owner->OnProgress()) return;
   if (!Report(context, info)) Bail(context);
 }
 
