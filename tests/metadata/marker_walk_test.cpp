@@ -184,7 +184,7 @@ TEST(MarkerWalk, Photoshop) {
 
 TEST(MarkerWalk, ATruncatedPhotoshopBlockIsSwallowed) {
   Bytes broken = Iptc("0123456789");
-  broken.resize(broken.size() - 6);
+  broken.erase(broken.end() - 6, broken.end());
   broken[2] = 0;
   broken[3] = static_cast<uint8_t>(broken.size() - 2);
   TJpegMetadata metadata;
