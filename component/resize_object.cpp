@@ -9,7 +9,7 @@
 #include "component/component_errors.h"
 #include "component/file_access.h"
 #include "component/text_conversion.h"
-#include "jpegextra/jpeg_image.h"
+#include "jpegextra/metadata/jpeg_image_extra.h"
 #include "jpegextra/memory_stream.h"
 
 namespace quorvex {
@@ -100,7 +100,7 @@ BSTR TResize::Version() const {
 
 void TResize::LoadJpeg(std::vector<uint8_t> bytes) {
   TMemoryStream stream(std::move(bytes));
-  TJPEGImage jpeg;
+  TJPEGImageExtra jpeg;
   jpeg.LoadFromStream(stream);
   dpi_ = static_cast<LONG>(jpeg.GetXDPI());
   grayScale_ = jpeg.GetGrayscale();
@@ -139,7 +139,7 @@ void TResize::RequireImage() const {
 }
 
 std::vector<uint8_t> TResize::EncodeImage() const {
-  TJPEGImage jpeg;
+  TJPEGImageExtra jpeg;
   jpeg.Assign(image_);
   jpeg.SetQuality(static_cast<uint8_t>(jpgQuality_));
   jpeg.SetXDPI(static_cast<uint16_t>(dpi_));

@@ -126,6 +126,25 @@ TEST_F(ResizeObjectTest, LoadFromFileTakesSizeDpiAndGrayFlag) {
   EXPECT_EQ(resize.Image().PixelFormat(), TPixelFormat::pf8bit);
 }
 
+TEST_F(ResizeObjectTest, ExifResolutionReplacesAJfifDensityOfOne) {
+  auto bytes = ReadBytes(Photo());
+  testing::SetJfifDensity(bytes, 1, 1, 1);
+  const std::string file = dir.File("exif.jpg");
+  WriteBytes(file, bytes);
+  ASSERT_EQ(testing::RunCommand("exiftool -q -overwrite_original -XResolution=300 "
+                                "-YResolution=300 -ResolutionUnit=inches '" + file + "'"),
+            0);
+  TResize resize;
+  resize.LoadFromFile(Bstr(file));
+  EXPECT_EQ(resize.DPI(), 300);
+  // exiftool keeps the JFIF density, so a JFIF unit of 0 leaves the EXIF block unread.
+  auto unitless = ReadBytes(file);
+  testing::SetJfifDensity(unitless, 0, 1, 1);
+  WriteBytes(file, unitless);
+  resize.LoadFromFile(Bstr(file));
+  EXPECT_EQ(resize.DPI(), 0);
+}
+
 TEST_F(ResizeObjectTest, LoadFailuresAndTheirMessages) {
   TResize resize;
   resize.LoadFromFile(Bstr(Photo(32, 16)));
