@@ -46,14 +46,14 @@ inline constexpr CLSID kCLSID_Resize = {
 inline constexpr GUID kLIBID_Quorvex = {
     0xfb2ad6cc, 0xda46, 0x40d5, {0xbb, 0x03, 0x31, 0x23, 0xe4, 0x00, 0x17, 0x44}};
 
-class FakeResize final : public IResize, public ISupportErrorInfo {
+class FakeResize : public IResize, public ISupportErrorInfo {
  public:
   // `info`: the type information of IResize (the dispatch view); a reference is taken.
   FakeResize(ITypeInfo* info, bool supportsErrorInfo = true)
       : info_(info), supportsErrorInfo_(supportsErrorInfo) {
     if (info_ != nullptr) info_->AddRef();
   }
-  ~FakeResize() {
+  virtual ~FakeResize() {
     if (info_ != nullptr) info_->Release();
     VariantClear(&lastVariant);
   }
