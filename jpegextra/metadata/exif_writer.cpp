@@ -171,21 +171,25 @@ void TExif::WriteExif(TMemoryStream& output, const TEXIFThumbnail& thumbnail) co
   uint64_t next = 8 + DirectorySize(mainCount);
   std::vector<uint8_t> mainData;
   PutWord(w.Out, static_cast<uint16_t>(mainCount));
-  for (const auto& [tag, item] : mainSet)
+  // The pointer entries take their places in tag order (the XP tags sort after them); their
+  // values are known only once the main directory's own values are placed, so they are
+  // patched afterwards.
+  size_t exifField = 0, gpsField = 0;
+  auto pointers = [&](uint16_t before) {
+    if (!exifSet.empty() && exifField == 0 && kExifPointer < before)
+      exifField = w.Entry(kExifPointer, {kLongType, 1, {}}, next, mainData);
+    if (!gpsSet.empty() && gpsField == 0 && kGpsPointer < before)
+      gpsField = w.Entry(kGpsPointer, {kLongType, 1, {}}, next, mainData);
+  };
+  for (const auto& [tag, item] : mainSet) {
+    pointers(tag);
     w.Entry(tag, Encode(item.Row->Format, item.Value), next, mainData);
+  }
+  pointers(std::numeric_limits<uint16_t>::max());
   const uint64_t exifAt = next;
   const uint64_t gpsAt = exifAt + (exifSet.empty() ? 0 : DirectorySize(exifSet.size()));
-  if (!exifSet.empty()) w.Entry(kExifPointer, {kLongType, 1, {}}, next, mainData);
-  if (!gpsSet.empty()) w.Entry(kGpsPointer, {kLongType, 1, {}}, next, mainData);
-  // The pointer values are known only now; patch them in place.
-  {
-    size_t field = w.Out.size() - 4;
-    if (!gpsSet.empty()) {
-      PatchLong(w.Out, field, BlockWriter::Checked(gpsAt));
-      field -= 12;
-    }
-    if (!exifSet.empty()) PatchLong(w.Out, field, BlockWriter::Checked(exifAt));
-  }
+  if (exifField != 0) PatchLong(w.Out, exifField, BlockWriter::Checked(exifAt));
+  if (gpsField != 0) PatchLong(w.Out, gpsField, BlockWriter::Checked(gpsAt));
   const size_t nextDirectoryField = w.Out.size();
   PutLong(w.Out, 0);
   w.Out.insert(w.Out.end(), mainData.begin(), mainData.end());
@@ -197,7 +201,8 @@ void TExif::WriteExif(TMemoryStream& output, const TEXIFThumbnail& thumbnail) co
   if (!gpsSet.empty()) w.WriteDirectory(gpsSet, next, data);
   w.Out.insert(w.Out.end(), data.begin(), data.end());
 
-  if (HasThumbnail) {
+  // A flag left over from an earlier save, with the holder since emptied, writes no directory.
+  if (HasThumbnail && !thumbnail.Fields.Empty()) {
     PatchLong(w.Out, nextDirectoryField, BlockWriter::Checked(w.Offset()));
     std::vector<std::pair<const TExifLookupRecord*, std::string_view>> lines;
     for (const std::string& line : thumbnail.Fields)

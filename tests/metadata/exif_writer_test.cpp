@@ -157,6 +157,28 @@ TEST(ExifWriter, ThumbnailDirectoryFollowsWithThePicture) {
             std::vector<uint8_t>(std::begin(jpeg), std::end(jpeg)));
 }
 
+TEST(ExifWriter, PointerEntriesKeepTheMainDirectoryInTagOrder) {
+  const auto block = Write({"XPTitle=65,0", "Make=M", "ExposureTime=1/2", "GPSLatitudeRef=N"});
+  ASSERT_EQ(Word(block, 14), 4);
+  std::vector<uint16_t> tags;
+  for (size_t i = 0; i < 4; ++i) tags.push_back(Word(block, 16 + 12 * i));
+  EXPECT_EQ(tags, (std::vector<uint16_t>{0x010F, 0x8769, 0x8825, 0x9C9B}));
+  TExif reader;
+  TEXIFThumbnail thumbnail;
+  TBEMemoryStream in(block);
+  ASSERT_TRUE(reader.ReadExif(in, thumbnail));
+  EXPECT_EQ(
+      reader.Fields.Lines(),
+      (std::vector<std::string>{"Make=M", "XPTitle=65,0", "ExposureTime=1/2", "GPSLatitudeRef=N"}));
+}
+
+TEST(ExifWriter, AnEmptyThumbnailHolderWritesNoThumbnailDirectory) {
+  TEXIFThumbnail empty;
+  const auto block = Write({"Make=X"}, &empty, true);
+  EXPECT_EQ(Long(block, 6 + 8 + 2 + 12), 0u);
+  EXPECT_EQ(block, Write({"Make=X"}));
+}
+
 // Lines in the order the reader gives them back: main, EXIF, GPS, each by ascending tag.
 class ExifRoundTrip : public ::testing::TestWithParam<std::vector<std::string>> {};
 
