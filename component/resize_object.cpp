@@ -9,8 +9,8 @@
 #include "component/component_errors.h"
 #include "component/file_access.h"
 #include "component/text_conversion.h"
-#include "jpegextra/metadata/jpeg_image_extra.h"
 #include "jpegextra/memory_stream.h"
+#include "jpegextra/metadata/jpeg_image_extra.h"
 
 namespace quorvex {
 
@@ -83,8 +83,13 @@ std::vector<uint8_t> CopyArrayBytes(SAFEARRAY* array) {
 
 }  // namespace
 
-TResize::TResize() = default;
+TResize::TResize(TComObjectFactory* factory, IUnknown* outer) : TASPMTSObject(factory, outer) {}
 TResize::~TResize() = default;
+
+void* TResize::GetInterface(REFIID iid) noexcept {
+  if (IsEqualIID(iid, IID_IResize)) return static_cast<IResize*>(&interface_);
+  return TASPMTSObject::GetInterface(iid);
+}
 
 void TResize::SetDPI(LONG value) noexcept {
   dpi_ = std::clamp<LONG>(value, 0, 65535);
@@ -159,9 +164,7 @@ void TResize::SaveToFile(BSTR Filename) {
   }
 }
 
-void TResize::VariantOut(VARIANT* Value) {
-  if (Value == nullptr) throw EVariantError();
-  VariantInit(Value);
+SAFEARRAY* TResize::EncodeToArray() const {
   RequireImage();
   const std::vector<uint8_t> bytes = EncodeImage();
   if (bytes.size() > 0xFFFFFFFFu) throw EOutOfMemory();
@@ -172,8 +175,14 @@ void TResize::VariantOut(VARIANT* Value) {
     ArrayDataLock lock(array.get());
     std::memcpy(lock.data(), bytes.data(), bytes.size());
   }
+  return array.release();
+}
+
+void TResize::VariantOut(VARIANT* Value) {
+  if (Value == nullptr) throw EVariantError();
+  VariantInit(Value);
+  V_ARRAY(Value) = EncodeToArray();
   V_VT(Value) = VT_ARRAY | VT_UI1;
-  V_ARRAY(Value) = array.release();
 }
 
 }  // namespace quorvex

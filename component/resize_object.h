@@ -5,15 +5,18 @@
 #include <cstdint>
 #include <vector>
 
+#include "component/com_object.h"
+#include "component/resize_interface.h"
 #include "imaging/raster_image.h"
 #include "platform/winapi.h"
 
 namespace quorvex {
 
-class TResize {
+class TResize : public TASPMTSObject {
  public:
-  TResize();
-  virtual ~TResize();
+  // Without a factory the object serves C++ callers directly; the server makes it with one.
+  explicit TResize(TComObjectFactory* factory = nullptr, IUnknown* outer = nullptr);
+  ~TResize() override;
   TResize(const TResize&) = delete;
   TResize& operator=(const TResize&) = delete;
 
@@ -38,6 +41,8 @@ class TResize {
   // Output. VariantOut fills a byte array with bounds 1..N; Value is emptied first.
   void SaveToFile(BSTR Filename);
   void VariantOut(VARIANT* Value);
+  // Writes the JPEG into the response of the current web request.
+  void StreamImage();
 
   // Transforms. Each builds its result aside and makes it the image only as its last step, so a
   // failing transform leaves the image as it was.
@@ -58,12 +63,13 @@ class TResize {
   // Makes result the current image; the last step of every successful load and transform.
   void ReplaceImage(TBitmap& result) noexcept { image_.Swap(result); }
   TBitmap& MutableImage() noexcept { return image_; }
-  // How ResizeBox reaches ResizeImage. The automation object calls through its own interface,
-  // so that a failure keeps the result code it would have for a script.
-  virtual void BoxResizeImage(LONG Width, LONG Height) { ResizeImage(Width, Height); }
+  void* GetInterface(REFIID iid) noexcept override;
+  IDispatch* DispatchInterfaceEntry() noexcept override { return &interface_; }
 
  private:
   void LoadJpeg(std::vector<uint8_t> bytes);
+  // The encoded image as a byte array with bounds 1..N, owned by the caller.
+  SAFEARRAY* EncodeToArray() const;
   void ResizeTo(int64_t width, int64_t height);
   void RequireImage() const;
 
@@ -72,6 +78,7 @@ class TResize {
   LONG jpgQuality_ = 90;
   bool grayScale_ = false;
   OLE_COLOR backgroundColor_ = 0xFFFFFF;
+  TResizeInterface interface_{*this};
 };
 
 }  // namespace quorvex

@@ -4,6 +4,7 @@
 #include <limits>
 #include <memory>
 
+#include "component/ole_errors.h"
 #include "component/resize_object.h"
 #include "imaging/errors.h"
 #include "imaging/flip.h"
@@ -90,11 +91,11 @@ void TResize::ResizeBox(LONG Width, LONG Height) {
   // below then ends in ResizeImage(0, 0) or the early return above; nothing traps.
   const double rw = static_cast<double>(image_.Width()) / Width;
   const double rh = static_cast<double>(image_.Height()) / Height;
-  if (rw > rh) {
-    BoxResizeImage(Width, 0);
-  } else {
-    BoxResizeImage(0, Height);
-  }
+  // Through the object's own interface, as a script would call it: a failure keeps its result
+  // code, and its message loses the trailing full stop.
+  const HRESULT result =
+      rw > rh ? interface_.ResizeImage(Width, 0) : interface_.ResizeImage(0, Height);
+  if (FAILED(result)) RaiseFailedCall(result);
 }
 
 void TResize::RotateImage(FLOAT Angle) {

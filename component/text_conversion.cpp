@@ -93,8 +93,8 @@ std::string BstrToAnsi(BSTR text) {
   return out;
 }
 
-BSTR Utf8ToNewBstr(std::string_view text) {
-  std::vector<OLECHAR> units;
+std::basic_string<OLECHAR> Utf8ToOle(std::string_view text) {
+  std::basic_string<OLECHAR> units;
   units.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
     const char32_t c = NextCodePoint(text, i);
@@ -105,6 +105,11 @@ BSTR Utf8ToNewBstr(std::string_view text) {
       units.push_back(static_cast<OLECHAR>(c));
     }
   }
+  return units;
+}
+
+BSTR Utf8ToNewBstr(std::string_view text) {
+  const std::basic_string<OLECHAR> units = Utf8ToOle(text);
   BSTR result = SysAllocStringLen(units.data(), static_cast<UINT>(units.size()));
   if (result == nullptr) throw EOutOfMemory();
   return result;

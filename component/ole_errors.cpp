@@ -1,0 +1,95 @@
+#include "component/ole_errors.h"
+
+#include <cstdio>
+
+#include "component/com_ptr.h"
+#include "component/text_conversion.h"
+
+namespace quorvex {
+
+namespace {
+
+std::string FormattedCode(HRESULT result) {
+  char text[32];
+  std::snprintf(text, sizeof text, "OLE error %.8x", static_cast<unsigned>(result));
+  return text;
+}
+
+std::string Text(const TBstr& text) {
+  return BstrToUtf8(text.get());
+}
+
+}  // namespace
+
+std::string SystemMessage(HRESULT result) {
+#if defined(_WIN32) || defined(QUORVEX_WINDOWS_HEADERS)
+  LPWSTR buffer = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(result), 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+  std::string message = length != 0 ? Utf16ToUtf8(buffer, length) : std::string();
+  LocalFree(buffer);
+  while (!message.empty() && static_cast<unsigned char>(message.back()) < 0x21) message.pop_back();
+  if (!message.empty()) return message;
+#endif
+  // This platform keeps no message table: every code reads as its number.
+  return FormattedCode(result);
+}
+
+EOleSysError::EOleSysError(HRESULT errorCode)
+    : EOleError(SystemMessage(errorCode)), errorCode_(errorCode) {}
+
+void OleCheck(HRESULT result) {
+  if (FAILED(result)) throw EOleSysError(result);
+}
+
+void RaiseFailedCall(HRESULT result) {
+  TComPtr<IErrorInfo> info;
+  std::string source, description, helpFile;
+  DWORD helpContext = 0;
+  if (GetErrorInfo(0, info.Put()) == S_OK && info) {
+    TBstr text;
+    if (SUCCEEDED(info->GetSource(text.Put()))) source = Text(text);
+    if (SUCCEEDED(info->GetDescription(text.Put()))) description = Text(text);
+    if (SUCCEEDED(info->GetHelpFile(text.Put()))) helpFile = Text(text);
+    info->GetHelpContext(&helpContext);
+  }
+  while (!description.empty() &&
+         (static_cast<unsigned char>(description.back()) < 0x21 || description.back() == '.'))
+    description.pop_back();
+  if (description.empty()) description = SystemMessage(result);
+  throw EOleException(std::move(description), result, std::move(source), std::move(helpFile),
+                      static_cast<int>(helpContext));
+}
+
+HRESULT HandleSafeCallException(REFIID errorInterface, const std::string& progId) noexcept {
+  try {
+    TComPtr<ICreateErrorInfo> create;
+    if (FAILED(CreateErrorInfo(create.Put())) || !create) return E_UNEXPECTED;
+    create->SetGUID(errorInterface);
+    if (!progId.empty()) create->SetSource(TBstr(Utf8ToNewBstr(progId)).get());
+    HRESULT result = E_UNEXPECTED;
+    const auto describe = [&](const Exception& e) {
+      create->SetDescription(TBstr(Utf8ToNewBstr(e.Message())).get());
+      create->SetHelpContext(static_cast<DWORD>(e.HelpContext()));
+    };
+    try {
+      throw;
+    } catch (const EOleSysError& e) {
+      describe(e);
+      if (e.ErrorCode() < 0) result = e.ErrorCode();
+    } catch (const Exception& e) {
+      describe(e);
+    } catch (...) {
+      // Not one of the system's own exceptions: no description to give.
+    }
+    TComPtr<IErrorInfo> info;
+    if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, info.PutVoid())))
+      SetErrorInfo(0, info.get());
+    return result;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
+
+}  // namespace quorvex

@@ -1,0 +1,57 @@
+// IResize as the Resize object carries it: every member runs its body under the automation
+// layer's exception handler, so a failure comes back as a result code with error information.
+#pragma once
+
+#include "component/com_object.h"
+#include "component/quorvex_interface.h"
+
+namespace quorvex {
+
+class TResize;
+
+class TResizeInterface final : public TInterfaceEntry<IResize, TResize> {
+ public:
+  using TInterfaceEntry::TInterfaceEntry;
+
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale,
+                                          DISPID* ids) override;
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID iid, LCID locale, WORD flags,
+                                   DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
+                                   UINT* argumentError) override;
+
+  HRESULT STDMETHODCALLTYPE get_Width(LONG* Value) override;
+  HRESULT STDMETHODCALLTYPE get_Height(LONG* Value) override;
+  HRESULT STDMETHODCALLTYPE ResizeImage(LONG Width, LONG Height) override;
+  HRESULT STDMETHODCALLTYPE ScaleImage(LONG Factor) override;
+  HRESULT STDMETHODCALLTYPE ResizeBox(LONG Width, LONG Height) override;
+  HRESULT STDMETHODCALLTYPE RotateImage(FLOAT Angle) override;
+  HRESULT STDMETHODCALLTYPE CropImage(LONG X1, LONG Y1, LONG X2, LONG Y2) override;
+  HRESULT STDMETHODCALLTYPE get_GrayScale(VARIANT_BOOL* Value) override;
+  HRESULT STDMETHODCALLTYPE put_GrayScale(VARIANT_BOOL Value) override;
+  HRESULT STDMETHODCALLTYPE LoadFromFile(BSTR Filename) override;
+  HRESULT STDMETHODCALLTYPE SaveToFile(BSTR Filename) override;
+  HRESULT STDMETHODCALLTYPE get_JPGQuality(LONG* Value) override;
+  HRESULT STDMETHODCALLTYPE put_JPGQuality(LONG Value) override;
+  HRESULT STDMETHODCALLTYPE VariantIn(VARIANT JPGData) override;
+  HRESULT STDMETHODCALLTYPE get_VariantOut(VARIANT* Value) override;
+  HRESULT STDMETHODCALLTYPE StreamImage() override;
+  HRESULT STDMETHODCALLTYPE FlipHorizontal() override;
+  HRESULT STDMETHODCALLTYPE FlipVertical() override;
+  HRESULT STDMETHODCALLTYPE get_DPI(LONG* Value) override;
+  HRESULT STDMETHODCALLTYPE put_DPI(LONG Value) override;
+  HRESULT STDMETHODCALLTYPE get_Version(BSTR* Value) override;
+  HRESULT STDMETHODCALLTYPE get_BackgroundColor(OLE_COLOR* Value) override;
+  HRESULT STDMETHODCALLTYPE put_BackgroundColor(OLE_COLOR Value) override;
+  HRESULT STDMETHODCALLTYPE get_GreyScale(VARIANT_BOOL* Value) override;
+  HRESULT STDMETHODCALLTYPE put_GreyScale(VARIANT_BOOL Value) override;
+
+ private:
+  template <class Body>
+  HRESULT Call(Body&& body);
+  template <class T, class Getter>
+  HRESULT Get(T* value, Getter&& getter);
+};
+
+}  // namespace quorvex
