@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -302,49 +302,77 @@ TEST_F(ModuleTypeLib, CoclassNamesItsDefaultInterface) {
 
 // The description compiled into the module agrees with the IDL file, read here with a small
 // independent reader of its member lines and attributes.
+struct IdlMember {
+  std::string attributes, name;
+  size_t params = 0;
+};
+
+std::string WithoutBrackets(const std::string& text) {
+  std::string out;
+  int depth = 0;
+  for (char c : text) {
+    if (c == '[') ++depth;
+    if (depth == 0) out += c;
+    if (c == ']') --depth;
+  }
+  return out;
+}
+
+std::vector<IdlMember> ReadMembers(const std::string& idl) {
+  std::vector<IdlMember> members;
+  std::istringstream lines(idl);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const size_t hresult = line.find("] HRESULT ");
+    if (hresult == std::string::npos) continue;
+    IdlMember m;
+    m.attributes = line.substr(line.find('[') + 1, hresult - line.find('[') - 1);
+    const size_t nameStart = hresult + 10;
+    const size_t open = line.find('(', nameStart);
+    m.name = line.substr(nameStart, open - nameStart);
+    const std::string params = WithoutBrackets(line.substr(open + 1, line.rfind(')') - open - 1));
+    if (params.find_first_not_of(" void") != std::string::npos)
+      m.params = static_cast<size_t>(std::count(params.begin(), params.end(), ',')) + 1;
+    members.push_back(m);
+  }
+  return members;
+}
+
 TEST_F(ModuleTypeLib, AgreesWithTheInterfaceDescriptionFile) {
   std::ifstream in(QUORVEX_SOURCE_DIR "/component/Quorvex.idl");
   const std::string idl{std::istreambuf_iterator<char>(in), {}};
-  std::smatch match;
-  ASSERT_TRUE(
-      std::regex_search(idl, match, std::regex(R"(uuid\(([0-9a-fA-F-]{36})\)[^\]]*\]\s*library)")));
+  const size_t library = idl.find("library Quorvex");
+  ASSERT_NE(library, std::string::npos);
+  const size_t uuid = idl.rfind("uuid(", library);
+  std::string libid = idl.substr(uuid + 5, 36);
+  for (char& c : libid) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   LPOLESTR text = nullptr;
   StringFromCLSID(kLIBID_Quorvex, &text);
-  std::string libid = match[1];
-  for (char& c : libid) c = static_cast<char>(std::toupper(c));
   EXPECT_EQ("{" + libid + "}", Narrow(text));
   CoTaskMemFree(text);
 
-  const std::regex member(R"(\[([^\]]*)\]\s*HRESULT\s+(\w+)\s*\(([^)]*)\)\s*;)");
-  size_t index = 0;
-  for (auto it = std::sregex_iterator(idl.begin(), idl.end(), member); it != std::sregex_iterator();
-       ++it, ++index) {
-    const std::string attributes = (*it)[1], name = (*it)[2];
-    const std::string params =
-        std::regex_replace(std::string((*it)[3]), std::regex(R"(\[[^\]]*\])"), "");
-    SCOPED_TRACE(name);
+  const std::vector<IdlMember> members = ReadMembers(idl);
+  ASSERT_EQ(members.size(), 25u);
+  for (size_t index = 0; index < members.size(); ++index) {
+    const IdlMember& m = members[index];
+    SCOPED_TRACE(m.name);
     FUNCDESC* f = nullptr;
     ASSERT_EQ(vtable_->GetFuncDesc(static_cast<UINT>(index), &f), S_OK);
-    std::smatch id;
-    ASSERT_TRUE(std::regex_search(attributes, id, std::regex(R"(id\((0x[0-9A-Fa-f]+|\d+)\))")));
-    EXPECT_EQ(f->memid, std::stol(id[1], nullptr, 0));
-    const INVOKEKIND kind = attributes.find("propget") != std::string::npos   ? INVOKE_PROPERTYGET
-                            : attributes.find("propput") != std::string::npos ? INVOKE_PROPERTYPUT
-                                                                              : INVOKE_FUNC;
+    const size_t id = m.attributes.find("id(");
+    ASSERT_NE(id, std::string::npos);
+    EXPECT_EQ(f->memid, std::stol(m.attributes.substr(id + 3), nullptr, 0));
+    const INVOKEKIND kind = m.attributes.find("propget") != std::string::npos   ? INVOKE_PROPERTYGET
+                            : m.attributes.find("propput") != std::string::npos ? INVOKE_PROPERTYPUT
+                                                                                : INVOKE_FUNC;
     EXPECT_EQ(f->invkind, kind);
-    const size_t declared =
-        params.find_first_not_of(" void") == std::string::npos
-            ? 0
-            : static_cast<size_t>(std::count(params.begin(), params.end(), ',')) + 1;
-    EXPECT_EQ(static_cast<size_t>(f->cParams), declared);
+    EXPECT_EQ(static_cast<size_t>(f->cParams), m.params);
     BSTR names[8] = {};
     UINT count = 0;
     vtable_->GetNames(f->memid, names, 8, &count);
-    EXPECT_EQ(Narrow(names[0]), name);
+    EXPECT_EQ(Narrow(names[0]), m.name);
     for (UINT n = 0; n < count; ++n) SysFreeString(names[n]);
     vtable_->ReleaseFuncDesc(f);
   }
-  EXPECT_EQ(index, 25u);
 }
 
 TEST(TypeLibLoading, FailuresAreReported) {
