@@ -31,6 +31,9 @@ struct ConvertStep {
 int RunConvert(const std::string& input, const std::string& output,
                const std::vector<ConvertStep>& steps, std::ostream& out, std::ostream& err);
 
+// Runs the component module's registration (or unregistration) and reports the outcome.
+int RunRegister(bool doRegister, std::ostream& out, std::ostream& err);
+
 int RunInfo(const std::vector<std::string>& files, bool json, std::ostream& out, std::ostream& err);
 
 }  // namespace quorvex::tools

@@ -1,6 +1,7 @@
 // quorvex: the command-line face of the Resize object.
 //   quorvex convert IN OUT [operations and settings, applied left to right]
 //   quorvex info [--json] FILE...
+//   quorvex register | unregister
 #include <CLI/CLI.hpp>
 #include <charconv>
 #include <iostream>
@@ -110,8 +111,15 @@ int main(int argc, char** argv) {
   info->add_option("FILE", files, "JPEG files")->required();
   info->add_flag("--json", json, "print a JSON array");
 
+  auto* registration =
+      app.add_subcommand("register", "Register the component module (ProgID Quorvex.Resize).");
+  auto* unregistration =
+      app.add_subcommand("unregister", "Remove the component module's registration.");
+
   try {
     app.parse(argc, argv);
+    if (*registration) return quorvex::tools::RunRegister(true, std::cout, std::cerr);
+    if (*unregistration) return quorvex::tools::RunRegister(false, std::cout, std::cerr);
     if (*convert) {
       std::vector<ConvertStep> plan;
       std::map<CLI::Option*, size_t> used;
@@ -135,5 +143,8 @@ int main(int argc, char** argv) {
     return quorvex::tools::RunInfo(files, json, std::cout, std::cerr);
   } catch (const CLI::ParseError& e) {
     return app.exit(e);
+  } catch (const quorvex::tools::DriverError& e) {
+    std::cerr << "quorvex: " << e.what() << '\n';
+    return 1;
   }
 }

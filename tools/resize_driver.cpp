@@ -1,118 +1,219 @@
-// The driver calls the Resize object's members directly.
+// The driver talks to the Resize object as a page script does: it loads the component module,
+// creates the object through the module's class factory and calls every member by name through
+// IDispatch. A failing member's message comes from the exception information it returns.
 #include "tools/resize_driver.h"
 
-#include <cstring>
+#include <cstdio>
+#include <cstdlib>
 
-#include "component/resize_object.h"
+#include "component/com_ptr.h"
+#include "component/quorvex_interface.h"
 #include "component/text_conversion.h"
 
 namespace quorvex::tools {
 
 namespace {
 
-struct BstrHolder {
-  explicit BstrHolder(const std::string& text) : value(Utf8ToNewBstr(text)) {}
-  ~BstrHolder() { SysFreeString(value); }
-  BstrHolder(const BstrHolder&) = delete;
-  BstrHolder& operator=(const BstrHolder&) = delete;
-  BSTR value;
+std::string ResultText(HRESULT result) {
+  char text[40];
+  std::snprintf(text, sizeof text, "error 0x%08X", static_cast<unsigned>(result));
+  return text;
+}
+
+class Variant {
+ public:
+  Variant() { VariantInit(&value); }
+  ~Variant() { VariantClear(&value); }
+  Variant(const Variant&) = delete;
+  Variant& operator=(const Variant&) = delete;
+  Variant(Variant&& other) noexcept : value(other.value) { VariantInit(&other.value); }
+  VARIANT value;
 };
 
-template <typename Body>
-auto Call(Body&& body) {
-  try {
-    return body();
-  } catch (const std::exception& e) {
-    throw DriverError(e.what());
-  }
+Variant Long(int32_t number) {
+  Variant v;
+  V_VT(&v.value) = VT_I4;
+  V_I4(&v.value) = number;
+  return v;
+}
+
+Variant Text(const std::string& text) {
+  Variant v;
+  V_VT(&v.value) = VT_BSTR;
+  V_BSTR(&v.value) = Utf8ToNewBstr(text);
+  return v;
+}
+
+template <typename... Values>
+std::vector<Variant> Args(Values&&... values) {
+  std::vector<Variant> arguments;
+  (arguments.push_back(std::forward<Values>(values)), ...);
+  return arguments;
+}
+
+template <typename Proc>
+Proc Export(HMODULE module, const char* name) {
+  return reinterpret_cast<Proc>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
 }  // namespace
 
+std::string ModulePath() {
+  if (const char* path = std::getenv("QUORVEX_MODULE"); path != nullptr && *path != 0) return path;
+  return QUORVEX_DEFAULT_MODULE;
+}
+
 struct ResizeDriver::Object {
-  TResize resize;
+  HMODULE module = nullptr;
+  TComPtr<IDispatch> dispatch;
+
+  ~Object() {
+    dispatch = TComPtr<IDispatch>();
+    if (module != nullptr) FreeLibrary(module);
+  }
+
+  // Calls a member by name; arguments in their natural order.
+  Variant Call(const char* name, WORD flags, std::vector<Variant> arguments = {}) {
+    std::basic_string<OLECHAR> wide = Utf8ToOle(name);
+    LPOLESTR names[1] = {wide.data()};
+    DISPID id = 0;
+    HRESULT result = dispatch->GetIDsOfNames(GUID_NULL, names, 1, 0, &id);
+    if (FAILED(result)) throw DriverError(std::string(name) + ": unknown member");
+    // Dispatch arguments go last to first.
+    std::vector<VARIANT> reversed;
+    for (auto it = arguments.rbegin(); it != arguments.rend(); ++it) reversed.push_back(it->value);
+    DISPID putId = DISPID_PROPERTYPUT;
+    DISPPARAMS params{reversed.data(), flags == DISPATCH_PROPERTYPUT ? &putId : nullptr,
+                      static_cast<UINT>(reversed.size()), flags == DISPATCH_PROPERTYPUT ? 1u : 0u};
+    Variant value;
+    EXCEPINFO exception{};
+    UINT argumentError = 0;
+    result = dispatch->Invoke(id, GUID_NULL, 0, flags, &params,
+                              flags == DISPATCH_PROPERTYPUT ? nullptr : &value.value, &exception,
+                              &argumentError);
+    const std::string description = BstrToUtf8(exception.bstrDescription);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrHelpFile);
+    if (result == DISP_E_EXCEPTION) throw DriverError(description);
+    if (FAILED(result)) throw DriverError(std::string(name) + ": " + ResultText(result));
+    return value;
+  }
+
+  int32_t GetLong(const char* name) {
+    Variant value = Call(name, DISPATCH_PROPERTYGET);
+    return V_VT(&value.value) == VT_I4 ? V_I4(&value.value) : 0;
+  }
 };
 
-ResizeDriver::ResizeDriver() : object_(std::make_unique<Object>()) {}
+ResizeDriver::ResizeDriver() : object_(std::make_unique<Object>()) {
+  const std::string path = ModulePath();
+  object_->module = LoadLibraryW(Utf8ToOle(path).c_str());
+  if (object_->module == nullptr) throw DriverError("cannot load the component module " + path);
+  using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, LPVOID*);
+  const auto getClassObject = Export<GetClassObject>(object_->module, "DllGetClassObject");
+  TComPtr<IClassFactory> factory;
+  HRESULT result = getClassObject != nullptr
+                       ? getClassObject(CLSID_Resize, IID_IClassFactory, factory.PutVoid())
+                       : E_FAIL;
+  if (SUCCEEDED(result))
+    result = factory->CreateInstance(nullptr, IID_IDispatch, object_->dispatch.PutVoid());
+  if (FAILED(result)) throw DriverError("cannot create the Resize object: " + ResultText(result));
+}
+
 ResizeDriver::~ResizeDriver() = default;
 
 void ResizeDriver::LoadFromFile(const std::string& path) {
-  Call([&] { object_->resize.LoadFromFile(BstrHolder(path).value); });
+  object_->Call("LoadFromFile", DISPATCH_METHOD, Args(Text(path)));
 }
 
 void ResizeDriver::SaveToFile(const std::string& path) {
-  Call([&] { object_->resize.SaveToFile(BstrHolder(path).value); });
+  object_->Call("SaveToFile", DISPATCH_METHOD, Args(Text(path)));
 }
 
 std::vector<uint8_t> ResizeDriver::VariantOut() {
-  return Call([&] {
-    VARIANT value;
-    VariantInit(&value);
-    object_->resize.VariantOut(&value);
-    std::vector<uint8_t> bytes;
-    void* data = nullptr;
-    if (SUCCEEDED(SafeArrayAccessData(V_ARRAY(&value), &data))) {
-      const auto* first = static_cast<const uint8_t*>(data);
-      bytes.assign(first, first + V_ARRAY(&value)->rgsabound[0].cElements);
-      SafeArrayUnaccessData(V_ARRAY(&value));
-    }
-    VariantClear(&value);
-    return bytes;
-  });
+  Variant value = object_->Call("VariantOut", DISPATCH_PROPERTYGET);
+  std::vector<uint8_t> bytes;
+  SAFEARRAY* array = V_VT(&value.value) == (VT_ARRAY | VT_UI1) ? V_ARRAY(&value.value) : nullptr;
+  void* data = nullptr;
+  if (array != nullptr && SUCCEEDED(SafeArrayAccessData(array, &data))) {
+    const auto* first = static_cast<const uint8_t*>(data);
+    bytes.assign(first, first + array->rgsabound[0].cElements);
+    SafeArrayUnaccessData(array);
+  }
+  return bytes;
 }
 
 void ResizeDriver::SetJPGQuality(int32_t value) {
-  object_->resize.SetJPGQuality(value);
+  object_->Call("JPGQuality", DISPATCH_PROPERTYPUT, Args(Long(value)));
 }
 void ResizeDriver::SetDPI(int32_t value) {
-  object_->resize.SetDPI(value);
+  object_->Call("DPI", DISPATCH_PROPERTYPUT, Args(Long(value)));
 }
 void ResizeDriver::SetGrayScale(bool value) {
-  object_->resize.SetGrayScale(value ? VARIANT_TRUE : VARIANT_FALSE);
+  Variant flag;
+  V_VT(&flag.value) = VT_BOOL;
+  V_BOOL(&flag.value) = value ? VARIANT_TRUE : VARIANT_FALSE;
+  object_->Call("GrayScale", DISPATCH_PROPERTYPUT, Args(std::move(flag)));
 }
 void ResizeDriver::SetBackgroundColor(uint32_t value) {
-  object_->resize.SetBackgroundColor(value);
+  object_->Call("BackgroundColor", DISPATCH_PROPERTYPUT, Args(Long(static_cast<int32_t>(value))));
 }
 
 void ResizeDriver::ResizeImage(int32_t width, int32_t height) {
-  Call([&] { object_->resize.ResizeImage(width, height); });
+  object_->Call("ResizeImage", DISPATCH_METHOD, Args(Long(width), Long(height)));
 }
 void ResizeDriver::ScaleImage(int32_t factor) {
-  Call([&] { object_->resize.ScaleImage(factor); });
+  object_->Call("ScaleImage", DISPATCH_METHOD, Args(Long(factor)));
 }
 void ResizeDriver::ResizeBox(int32_t width, int32_t height) {
-  Call([&] { object_->resize.ResizeBox(width, height); });
+  object_->Call("ResizeBox", DISPATCH_METHOD, Args(Long(width), Long(height)));
 }
 void ResizeDriver::RotateImage(float angle) {
-  Call([&] { object_->resize.RotateImage(angle); });
+  Variant value;
+  V_VT(&value.value) = VT_R4;
+  V_R4(&value.value) = angle;
+  object_->Call("RotateImage", DISPATCH_METHOD, Args(std::move(value)));
 }
 void ResizeDriver::CropImage(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
-  Call([&] { object_->resize.CropImage(x1, y1, x2, y2); });
+  object_->Call("CropImage", DISPATCH_METHOD, Args(Long(x1), Long(y1), Long(x2), Long(y2)));
 }
 void ResizeDriver::FlipHorizontal() {
-  Call([&] { object_->resize.FlipHorizontal(); });
+  object_->Call("FlipHorizontal", DISPATCH_METHOD);
 }
 void ResizeDriver::FlipVertical() {
-  Call([&] { object_->resize.FlipVertical(); });
+  object_->Call("FlipVertical", DISPATCH_METHOD);
 }
 
 int32_t ResizeDriver::Width() {
-  return object_->resize.Width();
+  return object_->GetLong("Width");
 }
 int32_t ResizeDriver::Height() {
-  return object_->resize.Height();
+  return object_->GetLong("Height");
 }
 int32_t ResizeDriver::DPI() {
-  return object_->resize.DPI();
+  return object_->GetLong("DPI");
 }
+
 bool ResizeDriver::GrayScale() {
-  return object_->resize.GrayScale() != VARIANT_FALSE;
+  Variant value = object_->Call("GrayScale", DISPATCH_PROPERTYGET);
+  return V_VT(&value.value) == VT_BOOL && V_BOOL(&value.value) != VARIANT_FALSE;
 }
 
 std::string ResizeDriver::Version() {
-  BSTR text = object_->resize.Version();
-  std::string result = BstrToUtf8(text);
-  SysFreeString(text);
+  Variant value = object_->Call("Version", DISPATCH_PROPERTYGET);
+  return V_VT(&value.value) == VT_BSTR ? BstrToUtf8(V_BSTR(&value.value)) : std::string();
+}
+
+HRESULT RunRegistration(bool doRegister) {
+  const std::string path = ModulePath();
+  const HMODULE module = LoadLibraryW(Utf8ToOle(path).c_str());
+  if (module == nullptr) throw DriverError("cannot load the component module " + path);
+  using Entry = HRESULT(STDAPICALLTYPE*)();
+  const auto entry =
+      Export<Entry>(module, doRegister ? "DllRegisterServer" : "DllUnregisterServer");
+  const HRESULT result = entry != nullptr ? entry() : E_FAIL;
+  FreeLibrary(module);
   return result;
 }
 

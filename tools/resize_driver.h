@@ -8,12 +8,20 @@
 #include <string>
 #include <vector>
 
+#include "platform/winapi.h"
+
 namespace quorvex::tools {
 
 class DriverError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// The component module the tool drives: $QUORVEX_MODULE, or the module built beside the tool.
+std::string ModulePath();
+
+// Runs the module's DllRegisterServer or DllUnregisterServer; returns its result.
+HRESULT RunRegistration(bool doRegister);
 
 class ResizeDriver {
  public:
