@@ -159,7 +159,9 @@ void TExif::WriteExif(TMemoryStream& output, const TEXIFThumbnail& thumbnail) co
     if (row == nullptr || row->Ifd == TExifIfd::Thumbnail) continue;
     sets[static_cast<size_t>(row->Ifd)].try_emplace(row->Tag, Item{row, Fields.Value(name)});
   }
-  const auto& [mainSet, exifSet, gpsSet] = sets;
+  const TagSet& mainSet = sets[0];
+  const TagSet& exifSet = sets[1];
+  const TagSet& gpsSet = sets[2];
   if (mainSet.empty() && exifSet.empty() && gpsSet.empty()) return;
 
   BlockWriter w;
