@@ -132,7 +132,8 @@ TEST_F(ResizeObjectTest, ExifResolutionReplacesAJfifDensityOfOne) {
   const std::string file = dir.File("exif.jpg");
   WriteBytes(file, bytes);
   ASSERT_EQ(testing::RunCommand("exiftool -q -overwrite_original -XResolution=300 "
-                                "-YResolution=300 -ResolutionUnit=inches '" + file + "'"),
+                                "-YResolution=300 -ResolutionUnit=inches '" +
+                                file + "'"),
             0);
   TResize resize;
   resize.LoadFromFile(Bstr(file));
