@@ -149,6 +149,34 @@ TEST(HalftoneShapes, VeryWideToVeryTallTakesTheCheapOrderAndStaysExact) {
   }
 }
 
+// Golden data from an independent tool. Pillow's BOX filter takes whole source pixels by their
+// centres rather than weighing partly covered ones, so it is the same area average only at whole
+// ratios; it rounds its rows to 8 bits in between, so it may be a level away from the exact mean.
+TEST(HalftoneAgainstPillow, BoxFilterAgreesWithinOneLevel) {
+  const auto python = PythonWithPillow();
+  if (!python) GTEST_SKIP() << "Pillow not installed";
+  const auto dir = TempDir("halftone");
+  auto source = MakePhotoLikeImage(640, 420, 40);
+  WritePpm(*source, dir / "in.ppm");
+  for (auto [w, h] :
+       {std::pair{320, 210}, std::pair{160, 105}, std::pair{64, 42}, std::pair{128, 140}}) {
+    const auto out = dir / ("out_" + std::to_string(w) + ".ppm");
+    const std::string script = "from PIL import Image; Image.open('" + (dir / "in.ppm").string() +
+                               "').resize((" + std::to_string(w) + "," + std::to_string(h) +
+                               "), Image.BOX).save('" + out.string() + "')";
+    ASSERT_TRUE(RunCommand(*python + " -c \"" + script + "\""));
+    const auto theirs = ReadPpm(out);
+    std::unique_ptr<TBitmap> ours;
+    ResizeBitmap(w, h, ours, *source);
+    int worst = 0;
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < 3 * w; ++x)
+        worst = std::max(worst, std::abs(ours->ScanLine(y)[x] - theirs->ScanLine(y)[x]));
+    EXPECT_LE(worst, 1) << w << "x" << h;
+  }
+  std::filesystem::remove_all(dir);
+}
+
 TEST(HalftoneTaps, AreaWeightsAreExactCoverage) {
   // 5 -> 2: each destination pixel covers 2.5 source pixels; in units of 1/2 pixel the weights
   // are 2, 2, 1 and 1, 2, 2 out of 5.
