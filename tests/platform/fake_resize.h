@@ -116,7 +116,8 @@ class FakeResize : public IResize, public ISupportErrorInfo {
     return Done("ScaleImage");
   }
   HRESULT STDMETHODCALLTYPE ResizeBox(LONG w, LONG h) override {
-    lastLong = w * 10000 + h;
+    box[0] = w;
+    box[1] = h;
     return Done("ResizeBox");
   }
   HRESULT STDMETHODCALLTYPE RotateImage(FLOAT angle) override {
@@ -198,6 +199,7 @@ class FakeResize : public IResize, public ISupportErrorInfo {
   std::string last;
   LONG width = 0, height = 0, quality = 90, dpi = 0, lastLong = 0;
   LONG crop[4] = {};
+  LONG box[2] = {};
   FLOAT lastFloat = 0;
   VARIANT_BOOL gray = VARIANT_FALSE;
   OLE_COLOR color = 0xFFFFFF;
