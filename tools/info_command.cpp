@@ -2,6 +2,7 @@
 #include <ostream>
 
 #include "tools/commands.h"
+#include "tools/metadata_report.h"
 #include "tools/resize_driver.h"
 
 namespace quorvex::tools {
@@ -16,12 +17,20 @@ int RunInfo(const std::vector<std::string>& files, bool json, std::ostream& out,
       object.LoadFromFile(file);
       const int32_t width = object.Width(), height = object.Height(), dpi = object.DPI();
       const bool gray = object.GrayScale();
+      const MetadataReport metadata = ReadMetadataReport(file);
       if (json) {
-        report.push_back(
-            {{"file", file}, {"width", width}, {"height", height}, {"dpi", dpi}, {"gray", gray}});
+        report.push_back({{"file", file},
+                          {"width", width},
+                          {"height", height},
+                          {"dpi", dpi},
+                          {"gray", gray},
+                          {"quality", metadata.quality},
+                          {"exif", metadata.exif},
+                          {"iptc", metadata.iptc},
+                          {"icc_bytes", metadata.iccBytes}});
       } else {
         out << file << ": " << width << 'x' << height << " dpi=" << dpi
-            << " gray=" << (gray ? 1 : 0) << '\n';
+            << " gray=" << (gray ? 1 : 0) << " quality=" << metadata.quality << '\n';
       }
     } catch (const DriverError& e) {
       status = 1;

@@ -52,7 +52,7 @@ TEST_F(CliTest, ConvertAppliesSettingsAndReportsThroughInfo) {
   EXPECT_EQ(run.err, "");
   run = Quorvex(dir, "info '" + out + "'");
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, out + ": 120x80 dpi=150 gray=1\n");
+  EXPECT_EQ(run.out, out + ": 120x80 dpi=150 gray=1 quality=50\n");
 }
 
 TEST_F(CliTest, ConvertToStandardOutputWritesTheJpegBytes) {
@@ -97,7 +97,7 @@ TEST_F(CliTest, InfoGoesOnAfterAFailureAndJsonCarriesErrors) {
   WriteBytes(dir.File("text.jpg"), {'n', 'o'});
   ToolRun run = Quorvex(dir, "info '" + dir.File("text.jpg") + "' '" + photo + "'");
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, photo + ": 120x80 dpi=0 gray=0\n");
+  EXPECT_EQ(run.out, photo + ": 120x80 dpi=0 gray=0 quality=95\n");
   run = Quorvex(dir, "info --json '" + photo + "' '" + dir.File("missing.jpg") + "'");
   EXPECT_EQ(run.status, 1);
   const auto report = nlohmann::json::parse(run.out);
@@ -106,6 +106,22 @@ TEST_F(CliTest, InfoGoesOnAfterAFailureAndJsonCarriesErrors) {
   EXPECT_EQ(report[0]["height"], 80);
   EXPECT_EQ(report[0]["gray"], false);
   EXPECT_EQ(report[1]["error"], "File not found or permission incorrect.");
+}
+
+TEST_F(CliTest, JsonInfoCarriesQualityExifIptcAndProfileSize) {
+  const std::string sample = std::string(QUORVEX_SOURCE_DIR) + "/tests/data/metadata/combined.jpg";
+  const ToolRun run = Quorvex(dir, "info --json '" + sample + "'");
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto file = nlohmann::ordered_json::parse(run.out).at(0);
+  EXPECT_EQ(file["quality"], 85);
+  EXPECT_EQ(file["exif"]["Make"], "Quorvex");
+  EXPECT_EQ(file["exif"]["ExposureTime"], "1/125");
+  EXPECT_EQ(file["exif"].begin().key(), "ImageDescription") << "in the order of the fields";
+  EXPECT_EQ(file["iptc"]["Keywords"], nlohmann::json::parse(R"(["alpha", "beta gamma", "café"])"));
+  EXPECT_EQ(file["iptc"]["DateCreated"], "2024-05-06");
+  EXPECT_EQ(file["iptc"]["TimeCreated"], "14:30:00");
+  EXPECT_TRUE(file["iptc"]["Urgency"].is_number());
+  EXPECT_EQ(file["icc_bytes"], 588);
 }
 
 TEST_F(CliTest, VersionAndUsage) {
