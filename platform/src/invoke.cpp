@@ -238,13 +238,7 @@ HRESULT TypeInfoImpl::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISP
           V_VT(&missing) = VT_ERROR;
           V_ERROR(&missing) = DISP_E_PARAMNOTFOUND;
         }
-        if (SUCCEEDED(hr)) {
-          const VARTYPE want = (vt == VT_VARIANT || vt == (VT_VARIANT | VT_BYREF) ||
-                                !(flags & PARAMFLAG_FHASDEFAULT))
-                                   ? vt
-                                   : vt;
-          hr = Convert(frame, i, want, missing, PARAMFLAG_FIN);
-        }
+        if (SUCCEEDED(hr)) hr = Convert(frame, i, vt, missing, PARAMFLAG_FIN);
         VariantClear(&missing);
         if (FAILED(hr)) return hr;
         continue;
