@@ -68,7 +68,7 @@ void Rotate(TBitmap& dest, const TBitmap& source, TRotation rotation,
           const double ix = RoundCoordinate(sx);
           const double iy = RoundCoordinate(sy);
           // NaN fails every comparison and takes the background.
-          const bool inside = ix >= 0 && ix <= maxX && iy >= 0 && iy <= maxY;
+          const bool inside = (ix >= 0) & (ix <= maxX) & (iy >= 0) & (iy <= maxY);
           columns[i] = static_cast<int32_t>(inside ? ix : -1.0);
           rows[i] = static_cast<int32_t>(inside ? iy : 0.0);
         }
