@@ -6,6 +6,16 @@
 
 #include "platform/winapi.h"
 
+#ifndef QV_BEGIN_C
+#ifdef __cplusplus
+#define QV_BEGIN_C extern "C" {
+#define QV_END_C }
+#else
+#define QV_BEGIN_C
+#define QV_END_C
+#endif
+#endif
+
 QV_BEGIN_C
 
 // Enters a context whose only property is "Response" (none when `response` is null).

@@ -181,14 +181,19 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName) {
       HMODULE found = nullptr;
     } search{platform_detail::ToUtf8(name), name.find_first_of(u"/\\") == name.npos};
     dl_iterate_phdr(
-        [](dl_phdr_info* info, size_t, void* data) {
-          auto* s = static_cast<Search*>(data);
-          if (info->dlpi_name == nullptr || *info->dlpi_name == 0) return 0;
-          std::string candidate = info->dlpi_name;
-          if (s->byFileName) candidate = std::filesystem::path(candidate).filename().string();
-          if (candidate != s->wanted) return 0;
-          s->found = platform_detail::ModuleFromAddress(info->dlpi_phdr);
-          return 1;
+        [](dl_phdr_info* info, size_t, void* data) -> int {
+          // Nothing may be thrown through the loader's frames.
+          try {
+            auto* s = static_cast<Search*>(data);
+            if (info->dlpi_name == nullptr || *info->dlpi_name == 0) return 0;
+            std::string candidate = info->dlpi_name;
+            if (s->byFileName) candidate = std::filesystem::path(candidate).filename().string();
+            if (candidate != s->wanted) return 0;
+            s->found = platform_detail::ModuleFromAddress(info->dlpi_phdr);
+            return 1;
+          } catch (...) {
+            return 1;
+          }
         },
         &search);
     if (search.found == nullptr) SetLastError(ERROR_MOD_NOT_FOUND);
