@@ -16,6 +16,10 @@ namespace {
 constexpr int kChannels = 3;
 // Unweighted rows added up in 16 bits before one multiply: 257 * 255 = 65535.
 constexpr int kMaxRowsPer16BitSum = 257;
+// Vertical-first keeps 4 bytes per source byte of one row; wider sources go horizontal-first.
+constexpr int32_t kMaxVerticalFirstWidth = 1 << 20;
+// Destination columns per band of the horizontal-first pass (72 bytes of buffers each).
+constexpr size_t kHorizontalFirstBand = 4096;
 
 // Walks the rows of a raster in either direction, without a range check per row.
 class TRowWalker {
@@ -153,14 +157,18 @@ class TVerticalFirst {
 
 // Horizontal pass first: each source row is reduced to destination width once, and destination
 // rows sum those. Wins when the source is much wider than the result and the result much taller
-// than the source, where the vertical-first pass would sweep the full width for every row.
+// than the source, where the vertical-first pass would sweep the full width for every row. Works
+// on one band of destination columns at a time, so its buffers never exceed a band.
 class THorizontalFirst {
  public:
-  THorizontalFirst(const TBitmap& source, const TAxisTaps& horizontal, const TAxisTaps& vertical)
+  THorizontalFirst(const TBitmap& source, const TAxisTaps& horizontal, const TAxisTaps& vertical,
+                   size_t firstColumn, size_t endColumn)
       : rows_(source),
         horizontal_(horizontal),
         vertical_(vertical),
-        width_(horizontal.taps.size() * kChannels),
+        firstColumn_(firstColumn),
+        endColumn_(endColumn),
+        width_((endColumn - firstColumn) * kChannels),
         acc_(width_),
         normalise_(horizontal.total * vertical.total) {
     for (TCached& slot : cache_) slot.values.resize(width_);
@@ -176,7 +184,7 @@ class THorizontalFirst {
         const uint64_t* row = Reduced(tap.first + k);
         for (size_t e = 0; e < width_; ++e) acc_[e] += w * row[e];
       }
-      uint8_t* out = dest.Row(y);
+      uint8_t* out = dest.Row(y) + firstColumn_ * kChannels;
       for (size_t e = 0; e < width_; ++e) out[e] = normalise_(acc_[e]);
     }
   }
@@ -197,22 +205,24 @@ class THorizontalFirst {
     slot.row = y;
     const uint8_t* in = rows_(y);
     uint64_t* out = slot.values.data();
-    for (size_t x = 0; x < horizontal_.taps.size(); ++x) {
+    for (size_t x = firstColumn_; x < endColumn_; ++x, out += kChannels) {
       const TTap& tap = horizontal_.taps[x];
       for (int c = 0; c < kChannels; ++c) {
         uint64_t sum = 0;
         for (int32_t k = 0; k < tap.count; ++k)
           sum += uint64_t{horizontal_.WeightOf(tap, k)} *
                  in[static_cast<size_t>(tap.first + k) * kChannels + c];
-        out[x * kChannels + c] = sum;
+        out[c] = sum;
       }
     }
-    return out;
+    return slot.values.data();
   }
 
   TRowWalker rows_;
   const TAxisTaps& horizontal_;
   const TAxisTaps& vertical_;
+  size_t firstColumn_;
+  size_t endColumn_;
   size_t width_;
   std::vector<uint64_t> acc_;
   TCached cache_[2];
@@ -228,6 +238,9 @@ uint64_t TapCount(const TAxisTaps& axis) {
 
 bool PreferHorizontalFirst(const TBitmap& source, const TBitmap& dest, const TAxisTaps& horizontal,
                            const TAxisTaps& vertical) {
+  // Vertical-first keeps a full source row of sums; for extremely wide sources (only crops make
+  // them) that alone would be several times the source image.
+  if (source.Width() > kMaxVerticalFirstWidth) return true;
   // Work in source-pixel reads and accumulator updates per channel. Vertical-first also pays the
   // horizontal taps once per destination row; horizontal-first pays them once per source row.
   // Vertical-first runs as vector code, so horizontal-first must win clearly.
@@ -246,7 +259,11 @@ void Stretch(TBitmap& dest, const TBitmap& source, THalftoneOrder order) {
                 ? THalftoneOrder::HorizontalFirst
                 : THalftoneOrder::VerticalFirst;
   if (order == THalftoneOrder::HorizontalFirst) {
-    THorizontalFirst(source, horizontal, vertical).Run(dest);
+    const size_t width = horizontal.taps.size();
+    for (size_t first = 0; first < width; first += kHorizontalFirstBand)
+      THorizontalFirst(source, horizontal, vertical, first,
+                       std::min(width, first + kHorizontalFirstBand))
+          .Run(dest);
   } else if (vertical.total * 255 <= UINT32_MAX) {
     TVerticalFirst<uint32_t>(source, horizontal, vertical).Run(dest);
   } else {

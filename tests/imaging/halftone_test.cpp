@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -175,6 +176,28 @@ TEST(HalftoneAgainstPillow, BoxFilterAgreesWithinOneLevel) {
     EXPECT_LE(worst, 1) << w << "x" << h;
   }
   std::filesystem::remove_all(dir);
+}
+
+TEST(HalftoneShapes, BandsOfTheHorizontalFirstPassJoinSeamlessly) {
+  // More than two bands of destination columns, shrinking and enlarging.
+  for (auto [w, h, newW, newH] : {std::array{9000, 3, 8500, 5}, std::array{3000, 4, 9001, 3}}) {
+    auto source = MakeRandomImage(w, h, TPixelFormat::pf24bit, 35);
+    auto vertical = MakeImage(newW, newH, TPixelFormat::pf24bit);
+    auto horizontal = MakeImage(newW, newH, TPixelFormat::pf24bit);
+    StretchHalftone(*vertical, *source, THalftoneOrder::VerticalFirst);
+    StretchHalftone(*horizontal, *source, THalftoneOrder::HorizontalFirst);
+    EXPECT_TRUE(SameImage(*vertical, *horizontal)) << w << "x" << h;
+  }
+}
+
+TEST(HalftoneShapes, ExtremelyWideSourcesGiveTheSamePixels) {
+  // Past a million columns the automatic choice avoids a full-width row of sums.
+  auto source = MakeRandomImage((1 << 20) + 5, 2, TPixelFormat::pf24bit, 36);
+  auto automatic = MakeImage(1000, 3, TPixelFormat::pf24bit);
+  auto vertical = MakeImage(1000, 3, TPixelFormat::pf24bit);
+  StretchHalftone(*automatic, *source);
+  StretchHalftone(*vertical, *source, THalftoneOrder::VerticalFirst);
+  EXPECT_TRUE(SameImage(*automatic, *vertical));
 }
 
 TEST(HalftoneTaps, AreaWeightsAreExactCoverage) {
