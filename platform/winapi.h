@@ -4,10 +4,15 @@
 #pragma once
 
 #if defined(_WIN32) || defined(QUORVEX_WINDOWS_HEADERS)
+// The headers' min and max macros would hide std::min and std::max.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// (windows.h first: the others build on it)
 #include <ole2.h>
 #include <oleauto.h>
 #include <olectl.h>
-#include <windows.h>
 #if __has_include(<comsvcs.h>)
 #include <comsvcs.h>
 #endif

@@ -242,7 +242,10 @@ class Parser {
     std::string text;
     for (char c : a.raw)
       if (!std::isspace(static_cast<unsigned char>(c)) && c != '"') text += c;
-    const std::u16string wide = u"{" + FromUtf8(text) + u"}";
+    // Built in place: GCC 12 misreads the temporary of u"{" + ... as an overlapping copy.
+    std::u16string wide = u"{";
+    wide += FromUtf8(text);
+    wide += u'}';
     GUID g;
     if (FAILED(IIDFromString(wide.c_str(), &g))) throw ParseError(a.line, "malformed uuid");
     return g;
