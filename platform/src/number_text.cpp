@@ -95,7 +95,7 @@ HRESULT ParseNumber(std::u16string_view text, ParsedNumber* out) {
     out->hexOrOctal = true;
     out->radixValue = value;
     sawZero = any;
-    digits = any ? "x" : "";
+    digits.assign(any ? 1 : 0, 'x');
   } else {
     if (decimal) {
       while (in.Peek() == u'0') {
@@ -180,7 +180,7 @@ HRESULT ParseNumber(std::u16string_view text, ParsedNumber* out) {
   if (!in.AtEnd()) return DISP_E_TYPEMISMATCH;
   if (digits.empty()) {
     if (!sawZero) return DISP_E_TYPEMISMATCH;
-    digits = "0";
+    digits.assign(1, '0');  // assign(): GCC 12 warns wrongly on = "0" here
     power10 = 0;
   }
   if (radixShift == 0) {
@@ -232,7 +232,10 @@ bool RoundedMagnitude(const ParsedNumber& number, uint64_t* magnitude) {
 
 double ToDouble(const ParsedNumber& number) {
   if (number.digits == "0") return number.negative ? -0.0 : 0.0;
-  const std::string text = number.digits + "e" + std::to_string(number.power10);
+  // Appended piece by piece: GCC 12 misreads string operator+ temporaries as overlapping.
+  std::string text = number.digits;
+  text += 'e';
+  text += std::to_string(number.power10);
   const double value = std::strtod(text.c_str(), nullptr);
   return number.negative ? -value : value;
 }
