@@ -1,6 +1,7 @@
 // The marker walk that runs at the end of every load. The bytes are untrusted: every length is
 // checked against what is left before anything is read, and the walk only moves forward.
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <span>
 
@@ -35,15 +36,17 @@ class RewindOnExit {
   TMemoryStream& data_;
 };
 
-uint16_t RoundToDpi(double value) noexcept {
-  // The setters keep the low 16 bits; |value| stays far below 2^63 for 32-bit rationals.
-  return static_cast<uint16_t>(static_cast<int64_t>(std::nearbyint(value)));
-}
-
-uint16_t ExifDpi(const TExif& exif, const char* name) {
+// The resolution kept as a 32-bit float, in dots per inch, rounded (ties to even) to the low 16
+// bits the setters keep. nullopt for a value no float or integer can hold (a text such as
+// "1e20"), which counts as a malformed value.
+std::optional<uint16_t> ExifDpi(const TExif& exif, const char* name) {
+  const double value = RationalToFloat(exif.Fields.Value(name));
+  if (!(std::fabs(value) <= std::numeric_limits<float>::max())) return std::nullopt;
+  const auto resolution = static_cast<float>(value);
   const bool centimetres = exif.Fields.Value("ResolutionUnit") == "3";
-  const auto resolution = static_cast<float>(RationalToFloat(exif.Fields.Value(name)));
-  return RoundToDpi(centimetres ? resolution / kInchesPerCentimetre : resolution);
+  const double dpi = std::nearbyint(centimetres ? resolution / kInchesPerCentimetre : resolution);
+  if (!(std::fabs(dpi) < 9.2e18)) return std::nullopt;
+  return static_cast<uint16_t>(static_cast<int64_t>(dpi));
 }
 
 class MarkerWalk {
@@ -143,8 +146,10 @@ class MarkerWalk {
 
   void ApplyResolutionRule() {
     try {
-      if (dpi_.X == 1) dpi_.X = ExifDpi(m_.Exif, "XResolution");
-      if (dpi_.Y == 1) dpi_.Y = ExifDpi(m_.Exif, "YResolution");
+      std::optional<uint16_t> x = dpi_.X, y = dpi_.Y;
+      if (dpi_.X == 1) x = ExifDpi(m_.Exif, "XResolution");
+      if (x && dpi_.Y == 1) y = ExifDpi(m_.Exif, "YResolution");
+      dpi_ = x && y ? TResolution{*x, *y} : TResolution{0, 0};
     } catch (const EConvertError&) {
       dpi_ = {0, 0};
     }
