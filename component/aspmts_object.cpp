@@ -65,7 +65,7 @@ IUnknown* InterfaceOf(const VARIANT& value) {
       return V_UNKNOWN(&value);
     case VT_UNKNOWN | VT_BYREF:
     case VT_DISPATCH | VT_BYREF:
-      return value.ppunkVal != nullptr ? *value.ppunkVal : nullptr;
+      return V_UNKNOWNREF(&value) != nullptr ? *V_UNKNOWNREF(&value) : nullptr;
     default:
       throw EVariantTypeCastError();
   }

@@ -1,0 +1,194 @@
+// The Resize object as a JScript page sees it: creation by ProgID, properties and their
+// clamping, names in any case, loads, transforms and saves on real files, and failures as caught
+// errors (JScript errors carry the number and the description; they have no source).
+// Usage: cscript //nologo resize_suite.js WORK_DIR   (WORK_DIR holds make_inputs.py's files)
+// The host exits 0 even when a script dies, so the last line, "N passed, M failed", is the verdict.
+var PROG_ID = "Quorvex.Resize";
+var NO_IMAGE = "No image loaded.";
+var NOT_FOUND = "File not found or permission incorrect.";
+var passed = 0;
+var failed = 0;
+var work = WScript.Arguments(0);
+var fso = new ActiveXObject("Scripting.FileSystemObject");
+
+function check(name, actual, expected) {
+  if (actual === expected) {
+    passed++;
+  } else {
+    failed++;
+    WScript.Echo("FAIL " + name + ": got [" + actual + "], expected [" + expected + "]");
+  }
+}
+
+function checkSize(name, r, width, height) {
+  check(name + " (size)", r.Width + "x" + r.Height, width + "x" + height);
+}
+
+function hex(number) {
+  return (number >>> 0).toString(16).toUpperCase();
+}
+
+// Runs the call, which must fail as the object's own failures do: 0x8000FFFF and the message.
+function checkError(name, call, description) {
+  try {
+    call();
+  } catch (e) {
+    check(name + " (number)", hex(e.number), "8000FFFF");
+    check(name + " (description)", e.description, description);
+    check(name + " (message)", e.message, description);
+    return;
+  }
+  check(name + " (raised)", "no error", description);
+}
+
+// Runs the call, which must be refused by the dispatch with the given result.
+function checkDispatchError(name, call, number) {
+  try {
+    call();
+  } catch (e) {
+    check(name, hex(e.number), number);
+    return;
+  }
+  check(name, "no error", number);
+}
+
+function path(name) {
+  return work + "\\" + name;
+}
+
+function loaded(name) {
+  var r = new ActiveXObject(PROG_ID);
+  r.LoadFromFile(path(name));
+  return r;
+}
+
+// Where a script dies, the last section line tells where.
+function section(title) {
+  WScript.Echo("-- " + title);
+}
+
+section("properties");
+var r = new ActiveXObject(PROG_ID);
+checkSize("new object", r, 0, 0);
+check("new DPI", r.DPI, 0);
+check("new JPGQuality", r.JPGQuality, 90);
+check("new GrayScale", r.GrayScale, false);
+check("new GreyScale", r.GreyScale, false);
+check("new BackgroundColor", r.BackgroundColor, 0xFFFFFF);
+check("Version", r.Version, "Quorvex 1.0.0.6.");
+check("Width type", typeof r.Width, "number");
+check("GrayScale type", typeof r.GrayScale, "boolean");
+check("Version type", typeof r.Version, "string");
+
+r.JPGQuality = 150;
+check("JPGQuality 150", r.JPGQuality, 100);
+r.JPGQuality = -5;
+check("JPGQuality -5", r.JPGQuality, 0);
+r.DPI = 70000;
+check("DPI 70000", r.DPI, 65535);
+r.DPI = -1;
+check("DPI -1", r.DPI, 0);
+r.DPI = 72;
+check("DPI 72", r.DPI, 72);
+r.GreyScale = 3;
+check("GreyScale 3 makes GrayScale true", r.GrayScale, true);
+r.GrayScale = false;
+check("GrayScale false makes GreyScale false", r.GreyScale, false);
+r.BackgroundColor = 0x00FF8040;
+check("BackgroundColor stored unchanged", r.BackgroundColor, 0x00FF8040);
+
+section("names");
+r.jpgquality = 33;
+check("jpgquality", r.JPGQUALITY, 33);
+check("width", r.width, 0);
+check("version", r.version, "Quorvex 1.0.0.6.");
+
+section("loading and transforms");
+r = loaded("photo_1000x750.jpg");
+checkSize("LoadFromFile", r, 1000, 750);
+check("colour file GrayScale", r.GrayScale, false);
+r.ResizeImage(0, 100);
+checkSize("ResizeImage(0, 100)", r, 133, 100);
+r = loaded("photo_1000x750.jpg");
+r.resizeimage(200, 0);
+checkSize("resizeimage(200, 0)", r, 200, 150);
+r = loaded("photo_1001x751.jpg");
+r.ScaleImage(50);
+checkSize("ScaleImage(50)", r, 500, 375);
+r = loaded("photo_640x480.jpg");
+r.ResizeBox(320, 320);
+checkSize("ResizeBox(320, 320)", r, 320, 240);
+r = loaded("photo_640x480.jpg");
+r.ResizeBox(800, 600);
+checkSize("ResizeBox(800, 600)", r, 640, 480);
+r.RotateImage(90);
+checkSize("RotateImage(90)", r, 480, 640);
+r.RotateImage(45.5);
+check("RotateImage(45.5) grows the image", r.Width > 640 && r.Height > 640, true);
+r = loaded("photo_1000x750.jpg");
+r.CropImage(100, 80, 20, 10);
+checkSize("CropImage(100, 80, 20, 10)", r, 80, 70);
+r.FlipHorizontal();
+r.FlipVertical();
+checkSize("flips keep the size", r, 80, 70);
+r = loaded("gray.jpg");
+check("gray file GrayScale", r.GrayScale, true);
+
+section("saving and byte arrays");
+r = loaded("photo_800x600.jpg");
+r.DPI = 150;
+r.GrayScale = true;
+r.SaveToFile(path("js_out.jpg"));
+var again = loaded("js_out.jpg");
+checkSize("reloaded save", again, 800, 600);
+check("reloaded DPI", again.DPI, 150);
+check("reloaded GrayScale", again.GrayScale, true);
+// Wine's JScript cannot look into a byte array, but it can hold one and pass it on.
+var data = r.VariantOut;
+var copy = new ActiveXObject(PROG_ID);
+copy.VariantIn(data);
+checkSize("VariantIn(VariantOut)", copy, 800, 600);
+check("VariantIn takes the grayscale flag", copy.GrayScale, true);
+
+section("failures");
+var empty = new ActiveXObject(PROG_ID);
+checkError("SaveToFile on a new object", function () { empty.SaveToFile(path("js_never.jpg")); },
+           NO_IMAGE);
+check("SaveToFile on a new object creates no file", fso.FileExists(path("js_never.jpg")), false);
+checkError("VariantOut on a new object", function () { return empty.VariantOut; }, NO_IMAGE);
+checkError("ScaleImage(50) on a new object", function () { empty.ScaleImage(50); },
+           "Division by zero");
+r = loaded("photo_100x80.jpg");
+checkError("LoadFromFile of a missing file", function () { r.LoadFromFile(path("missing.jpg")); },
+           NOT_FOUND);
+checkError("LoadFromFile of a directory", function () { r.LoadFromFile(path("folder.jpg")); },
+           NOT_FOUND);
+checkError("LoadFromFile of a text file", function () { r.LoadFromFile(path("notjpeg.jpg")); },
+           "Invalid file.");
+checkError("SaveToFile into a missing directory",
+           function () { r.SaveToFile(path("no such dir\\x.jpg")); },
+           "Cannot write file: " + path("no such dir\\x.jpg"));
+checkError("StreamImage outside a web request", function () { r.StreamImage(); },
+           "StreamImage needs a web request: there is no object context.");
+checkError("VariantIn of a string", function () { r.VariantIn("not an array"); },
+           "Invalid argument");
+checkError("VariantIn of a number", function () { r.VariantIn(12); }, "Invalid argument");
+checkSize("failed calls keep the image", r, 100, 80);
+r = loaded("photo_100x10.jpg");
+checkError("ResizeImage(1, 0) on 100 x 10", function () { r.ResizeImage(1, 0); },
+           "Division by zero");
+checkError("ResizeBox whose inner ResizeImage fails", function () { r.ResizeBox(1, 100); },
+           "Division by zero");
+checkSize("failed transforms keep the image", r, 100, 10);
+r.CropImage(5, 0, 5, 10);
+checkSize("CropImage(5, 0, 5, 10)", r, 0, 10);
+checkError("SaveToFile after a crop to width 0", function () { r.SaveToFile(path("js_zero.jpg")); },
+           NO_IMAGE);
+
+section("dispatch failures");
+r = loaded("photo_100x80.jpg");
+checkDispatchError("unknown name", function () { r.NoSuchMember(); }, "800A01B6");
+checkDispatchError("wrong argument count", function () { r.ResizeImage(1); }, "8002000E");
+checkSize("the object stays usable after failures", r, 100, 80);
+
+WScript.Echo(passed + " passed, " + failed + " failed");

@@ -1,0 +1,169 @@
+#!/usr/bin/env bash
+# The Wine acceptance suite, in a fresh Wine prefix: registration with regsvr32 (the eight
+# registry entries, a module path with a blank in it, unregistration), the VBScript and JScript
+# pages under cscript, the files they saved read back with Pillow, and the compiled client.
+# Usage: tests/wine/run.sh BUILD_DIR   (a build of wine/CMakeLists.txt)
+# cscript exits 0 even when a script dies, so every stage must end with its own
+# "N passed, M failed" line and M = 0. The last line here is the same count over all stages.
+set -u -o pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:?usage: run.sh BUILD_DIR}" && pwd)
+wine=${WINE:-wine}
+wineserver=${WINESERVER:-wineserver}
+python=${PYTHON:-/usr/bin/python3}
+[ -x "$python" ] || python=python3
+
+passed=0
+failed=0
+pass() { passed=$((passed + 1)); }
+fail() {
+  failed=$((failed + 1))
+  echo "FAIL $*"
+}
+expect() {  # name actual expected
+  if [ "$2" == "$3" ]; then pass; else fail "$1: got [$2], expected [$3]"; fi
+}
+finish() {
+  echo "$passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+  exit
+}
+
+for file in "$build/Quorvex.dll" "$build/quorvex_wine_client.exe.so"; do
+  if [ ! -f "$file" ]; then
+    fail "missing $file: build wine/CMakeLists.txt first"
+    finish
+  fi
+done
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/quorvex-wine.XXXXXX")
+export WINEPREFIX="$scratch/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+cleanup() {
+  "$wineserver" -k >/dev/null 2>&1
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+# Wine reaches the whole file system as drive Z:.
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+# A bounded Wine command; output without carriage returns.
+run_wine() { timeout 300 "$wine" "$@" 2>/dev/null | tr -d '\r'; }
+
+regsvr32() {
+  timeout 300 "$wine" regsvr32 /s "$@" >/dev/null 2>&1
+}
+
+# The REG_SZ data of a value ("" for the default one), or <none>.
+reg_value() {
+  local key=$1 name=$2 line
+  if [ -z "$name" ]; then
+    line=$(run_wine reg query "HKCR\\$key" /ve | grep -m1 'REG_SZ')
+  else
+    line=$(run_wine reg query "HKCR\\$key" /v "$name" | grep -m1 'REG_SZ')
+  fi
+  if [ -z "$line" ]; then echo "<none>"; else echo "${line#*REG_SZ    }"; fi
+}
+
+# The names of a key's sub-keys, sorted and joined with blanks.
+reg_subkeys() {
+  local key=$1
+  run_wine reg query "HKCR\\$key" | grep -F "HKEY_CLASSES_ROOT\\$key\\" |
+    sed 's/.*\\//' | sort | tr '\n' ' ' | sed 's/ $//'
+}
+
+reg_exists() {
+  timeout 300 "$wine" reg query "HKCR\\$1" >/dev/null 2>&1 && echo yes || echo no
+}
+
+# Runs one stage that ends with "N passed, M failed" and adds its counts.
+stage() {
+  local title=$1 output status summary stage_passed stage_failed
+  shift
+  echo "== $title"
+  output=$("$@" 2>&1 | tr -d '\r')
+  status=$?
+  [ -n "$output" ] && printf '%s\n' "$output"
+  summary=$(printf '%s\n' "$output" | tail -n 1 | grep -E '^[0-9]+ passed, [0-9]+ failed$')
+  if [ -z "$summary" ]; then
+    fail "$title: no closing \"N passed, M failed\" line (the stage died; exit status $status)"
+    return
+  fi
+  stage_passed=${summary%% passed*}
+  stage_failed=${summary#*, }
+  stage_failed=${stage_failed%% failed}
+  passed=$((passed + stage_passed))
+  failed=$((failed + stage_failed))
+  if [ "$stage_failed" -eq 0 ] && [ "$status" -ne 0 ]; then
+    fail "$title: exit status $status"
+  fi
+}
+
+echo "== Wine prefix"
+timeout 300 "$wine" wineboot --init >/dev/null 2>&1
+"$wineserver" -w
+if [ -d "$WINEPREFIX/drive_c/windows" ]; then pass; else fail "wineboot made no prefix"; finish; fi
+
+work="$scratch/work"
+"$python" "$here/make_inputs.py" "$work" || fail "making the input files"
+mkdir -p "$scratch/bin" "$scratch/with blank"
+cp "$build/Quorvex.dll" "$scratch/bin/Quorvex.dll"
+cp "$build/Quorvex.dll" "$scratch/with blank/Quorvex.dll"
+module=$(winpath "$scratch/bin/Quorvex.dll")
+
+clsid='{77925133-6C73-401E-B954-9CDFD1BCB3BE}'
+libid='{FB2AD6CC-DA46-40D5-BB03-3123E4001744}'
+class_key="CLSID\\$clsid"
+
+echo "== registration"
+regsvr32 /u "$module"
+expect "unregistering a module never registered" "$?" 0
+regsvr32 "$module"
+expect "regsvr32" "$?" 0
+expect "CLSID default" "$(reg_value "$class_key" "")" "Resize Object"
+expect "InprocServer32 default" "$(reg_value "$class_key\\InprocServer32" "")" "$module"
+expect "ThreadingModel" "$(reg_value "$class_key\\InprocServer32" ThreadingModel)" "Both"
+expect "ProgID default" "$(reg_value "Quorvex.Resize" "")" "Resize Object"
+expect "ProgID Clsid" "$(reg_value "Quorvex.Resize\\Clsid" "")" "$clsid"
+expect "CLSID ProgID" "$(reg_value "$class_key\\ProgID" "")" "Quorvex.Resize"
+expect "CLSID Version" "$(reg_value "$class_key\\Version" "")" "1.0"
+expect "CLSID TypeLib" "$(reg_value "$class_key\\TypeLib" "")" "$libid"
+expect "sub-keys of the class" "$(reg_subkeys "$class_key")" "InprocServer32 ProgID TypeLib Version"
+expect "sub-keys of the ProgID" "$(reg_subkeys "Quorvex.Resize")" "Clsid"
+expect "type library registered" "$(reg_exists "TypeLib\\$libid\\1.0")" yes
+
+# A module path with a blank in it is registered in its short form. (Wine cannot then load the
+# type library of a Winelib module through that name, so objects are made from the long path.)
+blank_module=$(winpath "$scratch/with blank/Quorvex.dll")
+regsvr32 "$blank_module"
+expect "regsvr32 of a path with a blank" "$?" 0
+short=$(reg_value "$class_key\\InprocServer32" "")
+if [[ "$short" != *" "* && "$short" == *'~'* && "$short" == *'\Quorvex.dll' ]]; then
+  pass
+else
+  fail "InprocServer32 of a path with a blank: got [$short], expected its short form"
+fi
+expect "the short form names the module" "$(run_wine winepath -u "$short")" \
+  "$scratch/with blank/Quorvex.dll"
+regsvr32 /u "$blank_module"
+regsvr32 "$module"
+expect "registering again" "$?" 0
+
+stage "VBScript" run_wine cscript //nologo "$(winpath "$here/resize_suite.vbs")" "$(winpath "$work")"
+stage "files saved by the VBScript pages, read by Pillow" "$python" "$here/check_outputs.py" "$work"
+stage "JScript" run_wine cscript //nologo "$(winpath "$here/resize_suite.js")" "$(winpath "$work")"
+stage "compiled client" timeout 300 "$wine" "$build/quorvex_wine_client.exe.so" \
+  "$(winpath "$work")" "$module"
+
+echo "== unregistration"
+regsvr32 /u "$module"
+expect "regsvr32 /u" "$?" 0
+expect "class key removed" "$(reg_exists "$class_key")" no
+expect "ProgID removed" "$(reg_exists "Quorvex.Resize")" no
+expect "type library unregistered" "$(reg_exists "TypeLib\\$libid")" no
+regsvr32 /u "$module"
+expect "unregistering twice" "$?" 0
+
+finish
