@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -61,15 +62,21 @@ void SetJfifDensity(Bytes& jpeg, uint8_t unit, uint16_t x, uint16_t y) {
 
 Bytes Segment(uint8_t code, const Bytes& payload) {
   const size_t length = payload.size() + 2;
-  Bytes out = {0xFF, code, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
-  out.insert(out.end(), payload.begin(), payload.end());
+  // Sized up front: GCC 12 at -O3 misreads growing a small vector by insert as out of bounds.
+  Bytes out(4 + payload.size());
+  out[0] = 0xFF;
+  out[1] = code;
+  out[2] = static_cast<uint8_t>(length >> 8);
+  out[3] = static_cast<uint8_t>(length);
+  std::copy(payload.begin(), payload.end(), out.begin() + 4);
   return out;
 }
 
 Bytes WithSegments(const Bytes& jpeg, const Bytes& segments) {
-  Bytes out(jpeg.begin(), jpeg.begin() + 20);
-  out.insert(out.end(), segments.begin(), segments.end());
-  out.insert(out.end(), jpeg.begin() + 20, jpeg.end());
+  Bytes out(jpeg.size() + segments.size());
+  auto next = std::copy(jpeg.begin(), jpeg.begin() + 20, out.begin());
+  next = std::copy(segments.begin(), segments.end(), next);
+  std::copy(jpeg.begin() + 20, jpeg.end(), next);
   return out;
 }
 
