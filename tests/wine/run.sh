@@ -56,26 +56,39 @@ regsvr32() {
   timeout 300 "$wine" regsvr32 /s "$@" >/dev/null 2>&1
 }
 
+# "wine reg query" with its output; sets reg_status. A query that printed neither the key nor
+# reg's own error message did not run properly (the Wine process failed), and is tried again.
+reg_query() {
+  local attempt
+  for attempt in 1 2 3; do
+    reg_output=$(timeout 300 "$wine" reg query "$@" 2>"$scratch/reg.err" | tr -d '\r')
+    reg_status=$?
+    if grep -q '^HKEY_\|^reg: ' <<<"$reg_output" || grep -q '^reg: ' "$scratch/reg.err"; then
+      return
+    fi
+    echo "(wine reg query $* printed nothing, attempt $attempt: $(tr -d '\r' <"$scratch/reg.err" | tail -n 1))" >&2
+  done
+}
+
 # The REG_SZ data of a value ("" for the default one), or <none>.
 reg_value() {
   local key=$1 name=$2 line
-  if [ -z "$name" ]; then
-    line=$(run_wine reg query "HKCR\\$key" /ve | grep -m1 'REG_SZ')
-  else
-    line=$(run_wine reg query "HKCR\\$key" /v "$name" | grep -m1 'REG_SZ')
-  fi
+  if [ -z "$name" ]; then reg_query "HKCR\\$key" /ve; else reg_query "HKCR\\$key" /v "$name"; fi
+  line=$(grep -m1 'REG_SZ' <<<"$reg_output")
   if [ -z "$line" ]; then echo "<none>"; else echo "${line#*REG_SZ    }"; fi
 }
 
 # The names of a key's sub-keys, sorted and joined with blanks.
 reg_subkeys() {
   local key=$1
-  run_wine reg query "HKCR\\$key" | grep -F "HKEY_CLASSES_ROOT\\$key\\" |
-    sed 's/.*\\//' | sort | tr '\n' ' ' | sed 's/ $//'
+  reg_query "HKCR\\$key"
+  grep -F "HKEY_CLASSES_ROOT\\$key\\" <<<"$reg_output" | sed 's/.*\\//' | sort | tr '\n' ' ' |
+    sed 's/ $//'
 }
 
 reg_exists() {
-  timeout 300 "$wine" reg query "HKCR\\$1" >/dev/null 2>&1 && echo yes || echo no
+  reg_query "HKCR\\$1"
+  if [ "$reg_status" -eq 0 ]; then echo yes; else echo no; fi
 }
 
 # Runs one stage that ends with "N passed, M failed" and adds its counts.
