@@ -41,6 +41,15 @@ Function Path(name)
   Path = work & "\" & name
 End Function
 
+' Temporary files that a save left beside its target.
+Function Leftovers()
+  Dim f
+  Leftovers = 0
+  For Each f In fso.GetFolder(work).Files
+    If Left(f.Name, 9) = ".quorvex-" Then Leftovers = Leftovers + 1
+  Next
+End Function
+
 Function Loaded(name)
   Dim r
   Set r = CreateObject(ProgID)
@@ -53,7 +62,7 @@ Sub Section(title)
   WScript.Echo "-- " & title
 End Sub
 
-Dim r, r2, data, name, size95, size10, f, leftovers, ts
+Dim r, r2, data, name, size95, size10, ts
 
 ' A new object and its properties. OLE_COLOR arrives as VT_UI4, which Wine's VBScript converts
 ' but cannot compare: hence CLng.
@@ -226,11 +235,7 @@ r.SaveToFile Path(name)
 Check "a name outside ASCII exists", fso.FileExists(Path(name)), True
 Set r2 = Loaded(name)
 CheckSize "a name outside ASCII loads", r2, 640, 480
-leftovers = 0
-For Each f In fso.GetFolder(work).Files
-  If Left(f.Name, 9) = ".quorvex-" Then leftovers = leftovers + 1
-Next
-Check "no temporary files left beside the saved ones", leftovers, 0
+Check "no temporary files left beside the saved ones", Leftovers(), 0
 
 ' Byte arrays: VariantOut into VariantIn, by reference (a variable) and by value.
 Section "byte arrays"
@@ -304,6 +309,12 @@ r.SaveToFile Path("folder.jpg")
 CheckError "SaveToFile onto a directory", Err.Number, Err.Source, Err.Description, _
     "Cannot write file: " & Path("folder.jpg")
 Err.Clear
+' The data is written beside the target first; putting it in place is what fails here.
+r.SaveToFile Path("bad?name.jpg")
+CheckError "SaveToFile to a name Windows refuses", Err.Number, Err.Source, Err.Description, _
+    "Cannot write file: " & Path("bad?name.jpg")
+Err.Clear
+Check "a failed save leaves no temporary file", Leftovers(), 0
 
 r.StreamImage
 CheckError "StreamImage outside a web request", Err.Number, Err.Source, Err.Description, _
