@@ -358,6 +358,18 @@ class Client {
     LONG dpi = 0;
     resize->get_DPI(&dpi);
     tally_.Equal(dpi, LONG{65535}, "DPI clamped");
+    // The last entries of the function table, where a layout difference would show first.
+    OLE_COLOR colour = 0;
+    tally_.Equal(resize->put_BackgroundColor(0x00123456), S_OK, "put_BackgroundColor");
+    resize->get_BackgroundColor(&colour);
+    tally_.Equal(colour, OLE_COLOR{0x00123456}, "BackgroundColor");
+    VARIANT_BOOL grey = VARIANT_FALSE;
+    tally_.Equal(resize->put_GreyScale(VARIANT_TRUE), S_OK, "put_GreyScale");
+    resize->get_GrayScale(&grey);
+    tally_.Equal(grey, VARIANT_BOOL{VARIANT_TRUE}, "GreyScale and GrayScale are one flag");
+    resize->put_GrayScale(VARIANT_FALSE);
+    resize->get_GreyScale(&grey);
+    tally_.Equal(grey, VARIANT_BOOL{VARIANT_FALSE}, "GrayScale and GreyScale are one flag");
 
     TComPtr<ISupportErrorInfo> support;
     object->QueryInterface(IID_ISupportErrorInfo, support.PutVoid());
