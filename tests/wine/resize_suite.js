@@ -174,6 +174,8 @@ checkError("VariantIn of a string", function () { r.VariantIn("not an array"); }
            "Invalid argument");
 checkError("VariantIn of a number", function () { r.VariantIn(12); }, "Invalid argument");
 checkSize("failed calls keep the image", r, 100, 80);
+checkError("ResizeImage beyond the largest raster", function () { r.ResizeImage(20000, 20000); },
+           "Out of memory");
 r = loaded("photo_100x10.jpg");
 checkError("ResizeImage(1, 0) on 100 x 10", function () { r.ResizeImage(1, 0); },
            "Division by zero");

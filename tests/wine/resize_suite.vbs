@@ -349,6 +349,13 @@ CheckError "ResizeBox whose inner ResizeImage fails", Err.Number, Err.Source, Er
 Err.Clear
 CheckSize "failed ResizeBox keeps the image", r, 100, 10
 
+Set r = Loaded("photo_100x80.jpg")
+r.ResizeImage 20000, 20000
+CheckError "ResizeImage beyond the largest raster", Err.Number, Err.Source, Err.Description, _
+    "Out of memory"
+Err.Clear
+CheckSize "a refused raster keeps the image", r, 100, 80
+
 Set r = Loaded("photo_1000x750.jpg")
 r.CropImage 5, 0, 5, 10
 CheckSize "CropImage 5, 0, 5, 10", r, 0, 10
