@@ -26,7 +26,8 @@ int32_t CheckedSide(int64_t side) {
 void PaintBackground(TBitmap& bitmap, OLE_COLOR color) {
   const uint8_t pixel[3] = {static_cast<uint8_t>(color >> 16), static_cast<uint8_t>(color >> 8),
                             static_cast<uint8_t>(color)};
-  for (int32_t y = 0; y < bitmap.Height(); ++y) {
+  // A crop 0 pixels wide may still be 2^31 rows high: nothing to paint, so no walk over them.
+  for (int32_t y = 0; y < bitmap.Height() && bitmap.Width() > 0; ++y) {
     uint8_t* row = bitmap.Row(y);
     for (int32_t x = 0; x < bitmap.Width(); ++x) std::memcpy(row + 3 * x, pixel, 3);
   }
