@@ -116,7 +116,7 @@ stage() {
 
 echo "== Wine prefix"
 timeout 300 "$wine" wineboot --init >/dev/null 2>&1
-"$wineserver" -w
+timeout 300 "$wineserver" -w
 if [ -d "$WINEPREFIX/drive_c/windows" ]; then pass; else fail "wineboot made no prefix"; finish; fi
 
 work="$scratch/work"
