@@ -49,6 +49,7 @@
 #include <vector>
 
 #include "component/quorvex_interface.h"
+#include "fuzz/fuzz_input.h"
 #include "platform/object_context.h"
 
 namespace {
@@ -166,16 +167,9 @@ void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   }
 }
 
-class Input {
+class Input : public quorvex::fuzzing::TFuzzInput {
  public:
-  Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool Empty() const { return position_ >= size_; }
-  uint8_t Byte() { return position_ < size_ ? data_[position_++] : 0; }
-  uint32_t Word() {
-    uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) value |= uint32_t{Byte()} << (8 * i);
-    return value;
-  }
+  using TFuzzInput::TFuzzInput;
   LONG Integer() {
     static constexpr LONG kSpecial[] = {std::numeric_limits<LONG>::min(),
                                         std::numeric_limits<LONG>::max(),
@@ -232,11 +226,6 @@ class Input {
     }
     return text;
   }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t position_ = 0;
 };
 
 // Everything one call's arguments own or point into; freed after the call.

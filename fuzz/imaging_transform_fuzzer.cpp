@@ -20,6 +20,7 @@
 #include <set>
 #include <vector>
 
+#include "fuzz/fuzz_input.h"
 #include "imaging/errors.h"
 #include "imaging/flip.h"
 #include "imaging/palette_match.h"
@@ -36,16 +37,9 @@ constexpr int64_t kWorkLimit = int64_t{1} << 20;
 // Content checks look at every pixel, so only for images up to this size.
 constexpr int64_t kCheckLimit = int64_t{1} << 16;
 
-class TInput {
+class TInput : public quorvex::fuzzing::TFuzzInput {
  public:
-  TInput(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool Empty() const { return position_ >= size_; }
-  uint8_t Byte() { return position_ < size_ ? data_[position_++] : 0; }
-  uint32_t Word() {
-    uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) value |= uint32_t{Byte()} << (8 * i);
-    return value;
-  }
+  using TFuzzInput::TFuzzInput;
 
   int32_t Size() {
     static constexpr int32_t kSpecial[] = {-1,
@@ -97,11 +91,6 @@ class TInput {
     std::memcpy(&angle, &bits, sizeof angle);
     return angle;
   }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t position_ = 0;
 };
 
 [[noreturn]] void Fail() {

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "component/resize_object.h"
+#include "fuzz/fuzz_input.h"
 #include "imaging/errors.h"
 #include "imaging/raster_image.h"
 #include "imaging/rotate.h"
@@ -45,16 +46,9 @@ constexpr int64_t kWorkLimit = int64_t{1} << 16;
   std::abort();
 }
 
-class TInput {
+class TInput : public quorvex::fuzzing::TFuzzInput {
  public:
-  TInput(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool Empty() const { return position_ >= size_; }
-  uint8_t Byte() { return position_ < size_ ? data_[position_++] : 0; }
-  uint32_t Word() {
-    uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) value |= uint32_t{Byte()} << (8 * i);
-    return value;
-  }
+  using TFuzzInput::TFuzzInput;
 
   LONG Integer() {
     static constexpr LONG kSpecial[] = {0,
@@ -124,11 +118,6 @@ class TInput {
     }
     return kSpecial[(selector - 200) % (sizeof kSpecial / sizeof kSpecial[0])];
   }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t position_ = 0;
 };
 
 // The object under test, with its image set directly as the tests of its subclasses do.
