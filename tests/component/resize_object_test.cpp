@@ -11,6 +11,7 @@
 
 #include "component/text_conversion.h"
 #include "imaging/errors.h"
+#include "tests/support/failure.h"
 #include "tests/support/test_files.h"
 
 namespace quorvex {
@@ -33,15 +34,7 @@ class Bstr {
   BSTR value_;
 };
 
-// Runs body and returns the message of the exception it raises ("" when it raises none).
-std::string FailureOf(const std::function<void()>& body) {
-  try {
-    body();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "";
-}
+using testing::FailureOf;
 
 struct Variant {
   Variant() { VariantInit(&value); }

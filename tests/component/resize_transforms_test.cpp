@@ -7,6 +7,7 @@
 #include "component/resize_object.h"
 #include "component/text_conversion.h"
 #include "imaging/errors.h"
+#include "tests/support/failure.h"
 
 namespace quorvex {
 namespace {
@@ -32,14 +33,7 @@ class TestResize : public TResize {
   }
 };
 
-std::string FailureOf(const std::function<void()>& body) {
-  try {
-    body();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "";
-}
+using testing::FailureOf;
 
 struct Size {
   int32_t width, height;
