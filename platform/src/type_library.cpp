@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/src/text.h"
+#include "platform/src/variant_type.h"
 
 namespace platform_detail {
 
@@ -43,37 +44,12 @@ class BuildError : public std::runtime_error {
   throw BuildError(TYPE_E_INVDATAREAD, "line " + std::to_string(line) + ": " + message);
 }
 
-// Size and alignment of a value of a simple type, for TYPEATTR of aliases.
+// Size and alignment of a value of a simple type, for TYPEATTR of aliases: what a safe-array
+// element of the type takes, and a pointer for everything that is held by reference.
 WORD SizeOf(VARTYPE vt) {
-  switch (vt) {
-    case VT_I1:
-    case VT_UI1:
-      return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR:
-    case VT_HRESULT:
-      return 4;
-    case VT_I8:
-    case VT_UI8:
-    case VT_R8:
-    case VT_DATE:
-    case VT_CY:
-      return 8;
-    case VT_DECIMAL:
-      return 16;
-    case VT_VARIANT:
-      return sizeof(VARIANT);
-    default:
-      return kPointerSize;
-  }
+  if (vt == VT_HRESULT) return 4;
+  const ULONG size = platform_detail::ArrayElementSize(vt);
+  return static_cast<WORD>(size != 0 ? size : kPointerSize);
 }
 
 class Builder {
