@@ -1,5 +1,6 @@
-// Where SaveToFile puts the bytes: through links, into devices, FIFOs and sockets, around
-// permissions and owners, as root and as an unprivileged user, and on a full disk.
+// How LoadFromFile and SaveToFile reach files: names byte for byte, and where SaveToFile puts the
+// bytes (through links, into devices, FIFOs and sockets, around permissions and owners, as root
+// and as an unprivileged user, and on a full disk).
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -350,6 +351,66 @@ TEST(SaveToFileFullDisk, KeepsTheOldFileAndLeavesNoTemporaryFile) {
   if (outcome == "skip") GTEST_SKIP() << "cannot mount a tmpfs here";
   EXPECT_EQ(outcome, "");
 }
+
+// File names as UTF-16 units and the bytes they name here.
+struct NameCase {
+  const char* label;
+  std::u16string units;
+  std::string bytes;  // empty: no file can have this name
+};
+
+std::ostream& operator<<(std::ostream& out, const NameCase& c) {
+  return out << c.label;
+}
+
+const NameCase kNameCases[] = {
+    {"Ascii", u"other.jpg", "other.jpg"},
+    {"Utf8", u"caf\u00E9 \U0001F4F7.jpg", "caf\xC3\xA9 \xF0\x9F\x93\xB7.jpg"},
+    {"Latin1Byte", u"caf\xDCE9.jpg", "caf\xE9.jpg"},
+    {"HighBytes", u"x\xDCFF\xDC80.jpg", "x\xFF\x80.jpg"},
+    {"EncodedSurrogateBytes", u"\xDCED\xDCA0\xDC80.jpg", "\xED\xA0\x80.jpg"},
+    {"LoneHighSurrogate", u"x\xD800.jpg", ""},
+    {"LoneLowSurrogateBelowTheEscapes", u"x\xDC41.jpg", ""},
+    {"EmbeddedNul", std::u16string(u"plain.jpg\0.png", 15), ""},
+};
+
+class FileNames : public ::testing::TestWithParam<NameCase> {
+ protected:
+  ScratchDirectory scratch;
+  BSTR Name() {
+    const std::u16string path = FileNameToOle(scratch.path().string() + "/") + GetParam().units;
+    return SysAllocStringLen(path.data(), static_cast<UINT>(path.size()));
+  }
+};
+
+TEST_P(FileNames, SaveWritesAndLoadReadsExactlyTheNamedFile) {
+  const NameCase& c = GetParam();
+  const std::string photo = testing::MakeJpegWithCjpeg(scratch, "photo.jpg", 40, 30);
+  fs::copy_file(photo, scratch.path() / "plain.jpg");
+  TResize resize;
+  resize.LoadFromFile(TBstr(Utf8ToNewBstr(photo)).get());
+  resize.ResizeImage(20, 10);
+  TBstr name(Name());
+  const auto entries = [&] { return std::distance(fs::directory_iterator(scratch.path()), {}); };
+  const auto before = entries();
+  const std::string saved = FailureOf([&] { resize.SaveToFile(name.get()); });
+  TResize reloaded;
+  const std::string loaded = FailureOf([&] { reloaded.LoadFromFile(name.get()); });
+  if (c.bytes.empty()) {
+    EXPECT_EQ(saved, "Cannot write file: " + BstrToUtf8(name.get()));
+    EXPECT_EQ(loaded, "File not found or permission incorrect.");
+    EXPECT_EQ(entries(), before) << "nothing written";
+    return;
+  }
+  EXPECT_EQ(saved, "");
+  EXPECT_EQ(loaded, "");
+  EXPECT_EQ(reloaded.Width(), 20);
+  ASSERT_TRUE(fs::is_regular_file(scratch.path() / c.bytes)) << "the name as asked for";
+  EXPECT_EQ(entries(), before + 1) << "no other name";
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, FileNames, ::testing::ValuesIn(kNameCases),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace
 }  // namespace quorvex

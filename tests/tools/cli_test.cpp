@@ -1,5 +1,6 @@
 // The command-line tool, run as a user runs it: exit status, standard output and error.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <array>
@@ -132,6 +133,43 @@ TEST_F(CliTest, VersionAndUsage) {
   EXPECT_NE(run.status, 0) << "OUT is required";
   run = Quorvex(dir, "convert '" + photo + "' x.jpg --quality abc");
   EXPECT_NE(run.status, 0);
+}
+
+// Names are bytes: names that are not UTF-8 reach exactly the files named.
+TEST_F(CliTest, FileNamesAreKeptByteForByte) {
+  const std::string latin = dir.File("caf\xE9.jpg");
+  std::filesystem::copy_file(photo, latin);
+  ToolRun run = Quorvex(dir, "info '" + latin + "'");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, latin + ": 120x80 dpi=0 gray=0 quality=95\n");
+  const struct {
+    const char* name;
+    const char* size;
+    const char* expected;
+  } outputs[] = {{"x\xFF.jpg", "60x40", ": 60x40"}, {"x\xFE.jpg", "30x20", ": 30x20"}};
+  for (const auto& output : outputs) {
+    run = Quorvex(
+        dir, "convert '" + latin + "' '" + dir.File(output.name) + "' --resize " + output.size);
+    EXPECT_EQ(run.status, 0) << run.err;
+  }
+  for (const auto& output : outputs) {
+    ASSERT_TRUE(std::filesystem::is_regular_file(dir.File(output.name))) << output.name;
+    run = Quorvex(dir, "info '" + dir.File(output.name) + "'");
+    const std::string expected = dir.File(output.name) + output.expected;
+    EXPECT_EQ(run.out.substr(0, expected.size()), expected);
+  }
+}
+
+TEST_F(CliTest, ConvertToDevNullLeavesTheDevice) {
+  struct stat before {};
+  ASSERT_EQ(::stat("/dev/null", &before), 0);
+  const ToolRun run = Quorvex(dir, "convert '" + photo + "' /dev/null");
+  EXPECT_EQ(run.status, 0) << run.err;
+  struct stat after {};
+  ASSERT_EQ(::lstat("/dev/null", &after), 0);
+  EXPECT_TRUE(S_ISCHR(after.st_mode));
+  EXPECT_EQ(after.st_rdev, before.st_rdev);
+  EXPECT_EQ(after.st_ino, before.st_ino);
 }
 
 }  // namespace
