@@ -3,12 +3,14 @@
 //   quorvex info [--json] FILE...
 //   quorvex register | unregister
 #include <CLI/CLI.hpp>
-#include <charconv>
+#include <cmath>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "tools/commands.h"
+#include "tools/option_values.h"
 #include "tools/resize_driver.h"
 
 namespace {
@@ -16,51 +18,30 @@ namespace {
 using quorvex::tools::ConvertStep;
 using Kind = ConvertStep::Kind;
 
-// Parses "A<sep>B<sep>..." into exactly count integers; throws CLI::ValidationError.
-std::vector<int32_t> ParseIntegers(const std::string& text, char separator, size_t count,
-                                   const std::string& option) {
-  std::vector<int32_t> numbers;
-  const char* p = text.data();
-  const char* end = p + text.size();
-  while (true) {
-    int base = 10;
-    const char* start = p;
-    bool negative = false;
-    if (p < end && *p == '-') {
-      negative = true;
-      ++p;
-    }
-    if (end - p > 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
-      base = 16;
-      p += 2;
-    }
-    int64_t value = 0;
-    const auto [next, ec] = std::from_chars(p, end, value, base);
-    if (ec != std::errc() || value > INT32_MAX + int64_t{negative} ||
-        (base == 16 && value > 0xFFFFFFFF))
-      throw CLI::ValidationError(option, "'" + text + "' is not a valid argument");
-    if (negative) value = -value;
-    numbers.push_back(static_cast<int32_t>(static_cast<uint32_t>(value)));
-    (void)start;
-    p = next;
-    if (p == end) break;
-    if (*p != separator)
-      throw CLI::ValidationError(option, "'" + text + "' is not a valid argument");
-    ++p;
-  }
-  if (numbers.size() != count)
-    throw CLI::ValidationError(option, "'" + text + "' is not a valid argument");
-  return numbers;
+[[noreturn]] void Invalid(const std::string& option, const std::string& text) {
+  throw CLI::ValidationError(option, "'" + text + "' is not a valid argument");
 }
 
-float ParseAngle(const std::string& text) {
-  try {
-    size_t used = 0;
-    const float angle = std::stof(text, &used);
-    if (used == text.size()) return angle;
-  } catch (const std::exception&) {
-  }
-  throw CLI::ValidationError("--rotate", "'" + text + "' is not a valid angle");
+std::vector<int32_t> Integers(const std::string& text, char separator, size_t count,
+                              const std::string& option) {
+  std::optional<std::vector<int32_t>> numbers =
+      quorvex::tools::ParseIntegers(text, separator, count);
+  if (!numbers) Invalid(option, text);
+  return std::move(*numbers);
+}
+
+int32_t Colour(const std::string& text, const std::string& option) {
+  const std::optional<int32_t> colour = quorvex::tools::ParseColour(text);
+  if (!colour) Invalid(option, text);
+  return *colour;
+}
+
+float Angle(const std::string& text, const std::string& option) {
+  const std::optional<float> angle = quorvex::tools::ParseAngle(text);
+  if (!angle) throw CLI::ValidationError(option, "'" + text + "' is not a valid angle");
+  if (!std::isfinite(*angle))
+    throw CLI::ValidationError(option, "'" + text + "' is not a finite number of degrees");
+  return *angle;
 }
 
 struct StepOption {
@@ -131,9 +112,11 @@ int main(int argc, char** argv) {
         if (kind.count > 0) {
           const std::string& text = option->results().at(used[option]++);
           if (kind.kind == Kind::Rotate) {
-            step.angle = ParseAngle(text);
+            step.angle = Angle(text, option->get_name());
+          } else if (kind.kind == Kind::Background) {
+            step.numbers = {Colour(text, option->get_name())};
           } else {
-            step.numbers = ParseIntegers(text, kind.separator, kind.count, option->get_name());
+            step.numbers = Integers(text, kind.separator, kind.count, option->get_name());
           }
         }
         plan.push_back(std::move(step));
