@@ -100,8 +100,9 @@ class Decompressor {
   Decompressor& operator=(const Decompressor&) = delete;
 
   jpeg_decompress_struct& Info() noexcept { return info_; }
-  // Caps what the library may allocate from now on, all allocations so far included; beyond
-  // it the library fails instead of allocating (it has no backing store to spill to).
+  // Caps the library's memory: its whole-frame buffers, set up when decompression starts, must
+  // fit together with all it has allocated before, or it fails (it has no backing store to
+  // spill them to). Its later allocations are a few rows at most.
   void LimitMemory(uint64_t bytes) noexcept;
   // Stops the decode with EJPEG kScanBudgetCode once a scan beyond maxScans starts, or once
   // the scans started cover more than maxBlocks blocks in all.

@@ -15,7 +15,7 @@ namespace quorvex {
 inline constexpr uint64_t kLoadMemoryBudget = (uint64_t{1024} - 64) << 20;
 
 // Work of all scans of a file, in passes over the whole frame: each scan costs the blocks it
-// covers. Real progressive files need four to six passes (about ten scans); empty scans
+// covers. Real progressive files need four to seven passes (about ten scans); empty scans
 // repeated by the thousand are what this stops.
 inline constexpr uint32_t kMaxScanPasses = 20;
 
