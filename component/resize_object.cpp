@@ -23,15 +23,6 @@ constexpr char kVariantInFailed[] = "VariantIn has failed to read an image.";
 // References to references are followed; a chain this deep can only be a loop.
 constexpr int kMaxVariantReferenceDepth = 64;
 
-class VariantGuard {
- public:
-  VariantGuard() { VariantInit(&value); }
-  ~VariantGuard() { VariantClear(&value); }
-  VariantGuard(const VariantGuard&) = delete;
-  VariantGuard& operator=(const VariantGuard&) = delete;
-  VARIANT value;
-};
-
 class ArrayDataLock {
  public:
   explicit ArrayDataLock(SAFEARRAY* array) : array_(array) {
@@ -104,9 +95,9 @@ BSTR TResize::Version() const {
 }
 
 void TResize::LoadJpeg(std::vector<uint8_t> bytes) {
-  TMemoryStream stream(std::move(bytes));
   TJPEGImageExtra jpeg;
-  jpeg.LoadFromStream(stream);
+  jpeg.SetLoadLimits(loadLimits_);
+  jpeg.LoadFromBytes(std::move(bytes));
   dpi_ = static_cast<LONG>(jpeg.GetXDPI());
   grayScale_ = jpeg.GetGrayscale();
   TBitmap decoded;
@@ -127,9 +118,9 @@ void TResize::LoadFromFile(BSTR Filename) {
 }
 
 void TResize::VariantIn(const VARIANT& JPGData) {
-  VariantGuard copy;
-  if (FAILED(VariantCopy(&copy.value, &JPGData))) throw EVariantError();
-  std::vector<uint8_t> bytes = CopyArrayBytes(FindArray(copy.value));
+  // The argument is only read and never kept, so its bytes are copied once, straight into the
+  // data the JPEG object keeps.
+  std::vector<uint8_t> bytes = CopyArrayBytes(FindArray(JPGData));
   try {
     LoadJpeg(std::move(bytes));
   } catch (const std::exception&) {

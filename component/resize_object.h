@@ -8,6 +8,7 @@
 #include "component/com_object.h"
 #include "component/resize_interface.h"
 #include "imaging/raster_image.h"
+#include "jpegextra/load_limits.h"
 #include "platform/winapi.h"
 
 namespace quorvex {
@@ -34,9 +35,12 @@ class TResize : public TASPMTSObject {
   // A new string owned by the caller.
   BSTR Version() const;
 
-  // Loading.
+  // Loading. A file over the load limits fails like any other invalid file.
   void LoadFromFile(BSTR Filename);
   void VariantIn(const VARIANT& JPGData);
+  // The bounds of every load of this object (jpegextra/load_limits.h); a host may change them.
+  const TLoadLimits& LoadLimits() const noexcept { return loadLimits_; }
+  void SetLoadLimits(const TLoadLimits& limits) noexcept { loadLimits_ = limits; }
 
   // Output. VariantOut fills a byte array with bounds 1..N; Value is emptied first.
   void SaveToFile(BSTR Filename);
@@ -78,6 +82,7 @@ class TResize : public TASPMTSObject {
   LONG jpgQuality_ = 90;
   bool grayScale_ = false;
   OLE_COLOR backgroundColor_ = 0xFFFFFF;
+  TLoadLimits loadLimits_;
   TResizeInterface interface_{*this};
 };
 

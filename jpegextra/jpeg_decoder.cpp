@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "jpegextra/cmyk_convert.h"
+#include "jpegextra/decode_budget.h"
 #include "jpegextra/jpeg_errors.h"
-#include "jpegextra/jpeg_header.h"
 #include "jpegextra/jpeg_message_codes.h"
 #include "jpegextra/libjpeg_binding.h"
 #include "jpegextra/resolution.h"
@@ -19,36 +19,24 @@ namespace {
 
 constexpr int kQuantizedColors = 236;
 
-struct OutputPlan {
-  bool cmyk = false;      // four bytes per pixel, converted per row
-  bool quantize = false;  // 8-bit indexed through the library's colour map
-};
-
-// Chooses the library's output: gray files (and everything when Grayscale is on) go through the
-// one-pass gray quantizer; colour comes out directly in blue-green-red order (RGB-coded files
-// included), or quantized for EightBitOutput. CMYK and YCCK cannot be quantized or turned gray
-// by the library, so they always take the 24-bit conversion.
-OutputPlan Configure(jpeg_decompress_struct& info, const TDecodeOptions& options) {
-  OutputPlan plan;
+// Sets the library's output for the plan: colour comes out directly in blue-green-red order
+// (RGB-coded files included).
+void Configure(jpeg_decompress_struct& info, const TOutputPlan& plan) {
   info.scale_num = 1;
   info.scale_denom = 1;
   info.do_block_smoothing = TRUE;
   info.dct_method = JDCT_FLOAT;
-  if (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK) {
+  if (plan.Cmyk) {
     info.out_color_space = JCS_CMYK;
-    plan.cmyk = true;
-  } else if (options.Grayscale || info.jpeg_color_space == JCS_GRAYSCALE) {
+  } else if (plan.Gray) {
     info.out_color_space = JCS_GRAYSCALE;
-    plan.quantize = true;
   } else {
     info.out_color_space = JCS_EXT_BGR;
-    plan.quantize = options.EightBitOutput;
   }
-  if (plan.quantize) {
+  if (plan.Quantize) {
     info.quantize_colors = TRUE;
     info.desired_number_of_colors = kQuantizedColors;
   }
-  return plan;
 }
 
 void SetPaletteFromColorMap(const jpeg_decompress_struct& info, TBitmap& raster) {
@@ -69,28 +57,30 @@ void SetPaletteFromColorMap(const jpeg_decompress_struct& info, TBitmap& raster)
 
 }  // namespace
 
-void DecodeJPEG(TMemoryStream& data, const TDecodeOptions& options, TBMPImage& raster,
-                TJPEGImage* progressOwner) {
+void DecodeJPEG(TMemoryStream& data, const TDecodeOptions& options, const TLoadLimits& limits,
+                TBMPImage& raster, TJPEGImage* progressOwner) {
   jpeglib::Decompressor decompressor(data, progressOwner);
   jpeg_decompress_struct& info = decompressor.Info();
   decompressor.Run([&] { jpeg_read_header(&info, TRUE); });
-  CheckFrameSize(info.image_width, info.image_height);
 
-  const OutputPlan plan = Configure(info, options);
+  const TOutputPlan plan = PlanOutput(info, options);
+  decompressor.LimitMemory(CheckDecodeBudget(info, plan, limits));
+  decompressor.LimitScans(limits.MaxScans, uint64_t{limits.MaxScanPasses} * FrameBlocks(info));
+  Configure(info, plan);
   decompressor.Run([&] { jpeg_start_decompress(&info); });
-  const int bytesPerPixel = plan.quantize ? 1 : plan.cmyk ? 4 : 3;
+  const int bytesPerPixel = plan.Quantize ? 1 : plan.Cmyk ? 4 : 3;
   if (info.output_components != bytesPerPixel)
     throw EJPEG(Release6aMessageCode(JERR_CONVERSION_NOTIMPL));
 
-  raster.SetPixelFormat(plan.quantize ? TPixelFormat::pf8bit : TPixelFormat::pf24bit);
+  raster.SetPixelFormat(plan.Quantize ? TPixelFormat::pf8bit : TPixelFormat::pf24bit);
   const auto width = static_cast<int32_t>(info.output_width);
   raster.SetSize(width, static_cast<int32_t>(info.output_height));
-  if (plan.quantize) SetPaletteFromColorMap(info, raster);
+  if (plan.Quantize) SetPaletteFromColorMap(info, raster);
 
   // Rows one per call, top row first: the raster's rows lie bottom-up in memory, so they are
   // never handed over in blocks. A call that delivers nothing ends the loop; the rows left
   // stay black rather than spinning forever.
-  if (plan.cmyk) {
+  if (plan.Cmyk) {
     std::vector<JSAMPLE> buffer(static_cast<size_t>(width) * 4);
     decompressor.Run([&] {
       while (info.output_scanline < info.output_height) {

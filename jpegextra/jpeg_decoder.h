@@ -2,6 +2,7 @@
 #pragma once
 
 #include "imaging/raster_image.h"
+#include "jpegextra/load_limits.h"
 #include "jpegextra/memory_stream.h"
 
 namespace quorvex {
@@ -17,7 +18,10 @@ struct TDecodeOptions {
 // library's colour map as palette when the output is gray or EightBitOutput is on (236 colours,
 // Floyd-Steinberg dithering). CMYK and YCCK files always give 24-bit colour. The resolution is
 // set from the JFIF density. progressOwner, if given, receives progress reports.
-void DecodeJPEG(TMemoryStream& data, const TDecodeOptions& options, TBMPImage& raster,
-                TJPEGImage* progressOwner);
+// Within limits: a frame over the pixel limit, or whose raster and library buffers would exceed
+// the memory budget, fails with EOutOfMemory before anything is allocated; the library fails
+// any allocation beyond the budget, and scans beyond the scan limits stop the decode (EJPEG).
+void DecodeJPEG(TMemoryStream& data, const TDecodeOptions& options, const TLoadLimits& limits,
+                TBMPImage& raster, TJPEGImage* progressOwner);
 
 }  // namespace quorvex

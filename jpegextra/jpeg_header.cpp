@@ -1,16 +1,12 @@
 #include "jpegextra/jpeg_header.h"
 
-#include "imaging/errors.h"
-#include "imaging/raster_image.h"
+#include "jpegextra/decode_budget.h"
 #include "jpegextra/libjpeg_binding.h"
 
 namespace quorvex {
 
-void CheckFrameSize(uint32_t width, uint32_t height) {
-  if (static_cast<int64_t>(width) * height > kMaxRasterPixels) throw EOutOfMemory();
-}
-
-TJPEGHeader ReadJPEGHeader(TMemoryStream& data) {
+TJPEGHeader ReadJPEGHeader(TMemoryStream& data, const TDecodeOptions& options,
+                           const TLoadLimits& limits) {
   jpeglib::Decompressor decompressor(data, nullptr);
   jpeg_decompress_struct& info = decompressor.Info();
   bool multipleScans = false;
@@ -18,7 +14,7 @@ TJPEGHeader ReadJPEGHeader(TMemoryStream& data) {
     jpeg_read_header(&info, TRUE);
     multipleScans = jpeg_has_multiple_scans(&info);
   });
-  CheckFrameSize(info.image_width, info.image_height);
+  CheckDecodeBudget(info, PlanOutput(info, options), limits);
 
   TJPEGHeader header;
   header.Width = static_cast<int32_t>(info.image_width);

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "jpegextra/jpeg_decoder.h"
+#include "jpegextra/load_limits.h"
 #include "jpegextra/memory_stream.h"
 
 namespace quorvex {
@@ -19,10 +21,9 @@ struct TJPEGHeader {
 };
 
 // Reads data from its start up to the first scan. Raises EJPEG for library errors, and
-// EOutOfMemory for a frame of more than kMaxRasterPixels pixels, which is never decoded.
-TJPEGHeader ReadJPEGHeader(TMemoryStream& data);
-
-// The decompression-bomb guard shared by the header parse and decoding.
-void CheckFrameSize(uint32_t width, uint32_t height);
+// EOutOfMemory for a frame that a decode with these options could not make within the limits
+// (too many pixels, or raster and library buffers over the memory budget).
+TJPEGHeader ReadJPEGHeader(TMemoryStream& data, const TDecodeOptions& options,
+                           const TLoadLimits& limits);
 
 }  // namespace quorvex

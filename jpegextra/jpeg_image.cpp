@@ -59,14 +59,25 @@ void TJPEGImage::ReadFromStream(int32_t count, TMemoryStream& stream) {
   auto data = std::make_unique<TMemoryStream>();
   data->SetSize(static_cast<size_t>(count));
   stream.ReadBuffer(data->Memory(), static_cast<size_t>(count));
+  Load(std::move(data));
+}
+
+void TJPEGImage::LoadFromBytes(std::vector<uint8_t> bytes) {
+  if (bytes.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) throw EOutOfMemory();
+  ResetData();
+  raster_.reset();
+  Load(std::make_unique<TMemoryStream>(std::move(bytes)));
+}
+
+void TJPEGImage::Load(std::unique_ptr<TMemoryStream> data) {
   holder_->Data = std::move(data);
-  if (count > 0) ParseHeader();
+  if (holder_->Data->Size() > 0) ParseHeader();
   holder_->Data->Seek(0);
   ReadMetadata();
 }
 
 void TJPEGImage::ParseHeader() {
-  const TJPEGHeader header = ReadJPEGHeader(*holder_->Data);
+  const TJPEGHeader header = ReadJPEGHeader(*holder_->Data, {grayscale_, eightBitOutput_}, limits_);
   holder_->Width = header.Width;
   holder_->Height = header.Height;
   holder_->Gray = header.Gray;
@@ -143,7 +154,7 @@ TBMPImage& TJPEGImage::Decode() {
   try {
     Progress(TProgressStage::psStarting, 0, false, {});
     if (Data() == nullptr) throw EJPEG(kEmptyInputCode);
-    DecodeJPEG(*Data(), {grayscale_, eightBitOutput_}, *raster, this);
+    DecodeJPEG(*Data(), {grayscale_, eightBitOutput_}, limits_, *raster, this);
   } catch (const EAbort&) {
     // Cancelled: keep the rows decoded so far.
     ReportEnd(true);

@@ -5,11 +5,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "imaging/raster_image.h"
 #include "jpegextra/jpeg_defaults.h"
 #include "jpegextra/jpeg_errors.h"
 #include "jpegextra/jpeg_progress.h"
+#include "jpegextra/load_limits.h"
 #include "jpegextra/memory_stream.h"
 
 namespace quorvex {
@@ -34,11 +36,20 @@ class TJPEGImage {
 
   // Loads everything from the stream's position to its end. Parses the header (size, gray
   // flag, progressive flag, JFIF resolution), then runs ReadMetadata. Pixels are decoded only
-  // when asked for. A frame larger than kMaxRasterPixels is refused here with EOutOfMemory,
-  // before any pixel memory is taken. Zero bytes load without error; decoding them fails.
+  // when asked for. A frame that the load limits do not admit (more pixels than allowed, or a
+  // raster and decoder buffers over the memory budget with the current Grayscale and
+  // EightBitOutput settings) is refused here with EOutOfMemory, before any pixel memory is
+  // taken. Zero bytes load without error; decoding them fails.
   void LoadFromStream(TMemoryStream& stream);
   // Loads exactly count bytes from the stream (EReadError if fewer are there).
   void ReadFromStream(int32_t count, TMemoryStream& stream);
+  // Loads bytes as the complete file, like LoadFromStream, keeping them as the data without a
+  // copy.
+  void LoadFromBytes(std::vector<uint8_t> bytes);
+
+  // The bounds of loading and decoding (see jpegextra/load_limits.h); set before loading.
+  const TLoadLimits& LoadLimits() const noexcept { return limits_; }
+  void SetLoadLimits(const TLoadLimits& limits) noexcept { limits_ = limits; }
 
   // Encodes if needed, runs WriteMetadata, writes the JPEG bytes at the stream's position and
   // puts the resolution (unit 1 = dots per inch, XDPI, YDPI) into the JFIF density fields.
@@ -58,7 +69,8 @@ class TJPEGImage {
   // The decoded raster: 24-bit blue-green-red for colour data; 8-bit indexed with a gray
   // palette for grayscale data (or with Grayscale on); 8-bit quantized colour with
   // EightBitOutput on. CMYK and YCCK data always decode to 24-bit colour. Decoded once, then
-  // cached. A failed decode keeps no raster, so the next call fails again.
+  // cached. A failed decode keeps no raster, so the next call fails again. The load limits
+  // hold here too: over them, EOutOfMemory or EJPEG.
   TBMPImage& Decode();
   // Compresses the raster into new Data (none if there is no raster or it is empty).
   void Encode();
@@ -124,6 +136,7 @@ class TJPEGImage {
   const TJPEGExtraData& Holder() const noexcept { return *holder_; }
 
  private:
+  void Load(std::unique_ptr<TMemoryStream> data);
   void ParseHeader();
   void DecodeInto(TBMPImage& raster);
   void EncodeRaster(TMemoryStream& output);
@@ -136,6 +149,7 @@ class TJPEGImage {
   bool grayscale_;
   bool eightBitOutput_;
   bool progressive_;
+  TLoadLimits limits_;
   TProgressEvent onProgress_;
   TTickSource ticks_;
 };

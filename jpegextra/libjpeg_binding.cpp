@@ -1,7 +1,9 @@
 #include "jpegextra/libjpeg_binding.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 // clang-format off
 #include <jerror.h>
@@ -75,11 +77,24 @@ bool Report(CallContext& context, j_common_ptr info) noexcept {
   }
 }
 
-bool TooManyScans(CallContext& context, j_common_ptr info) noexcept {
+// Blocks the current scan covers: whole MCUs of its components.
+uint64_t ScanBlocks(const jpeg_decompress_struct& info) noexcept {
+  return uint64_t{info.MCUs_per_row} * info.MCU_rows_in_scan *
+         static_cast<uint64_t>(info.blocks_in_MCU);
+}
+
+// Counts each scan once, when the monitor first sees it: the library calls the monitor after
+// reading a scan's header and before decoding its first row.
+bool OverScanBudget(CallContext& context, j_common_ptr info) noexcept {
   if (!info->is_decompressor) return false;
-  if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number <= kMaxScans) return false;
+  const auto* decompress = reinterpret_cast<j_decompress_ptr>(info);
+  ScanBudget& budget = context.scans;
+  if (decompress->input_scan_number == budget.lastScan) return false;
+  budget.lastScan = decompress->input_scan_number;
+  budget.blocks += ScanBlocks(*decompress);
+  if (budget.lastScan <= budget.maxScans && budget.blocks <= budget.maxBlocks) return false;
   try {
-    Keep(context, std::make_exception_ptr(EJPEG(kTooManyScansCode)));
+    Keep(context, std::make_exception_ptr(EJPEG(kScanBudgetCode)));
   } catch (...) {
     Keep(context, std::current_exception());
   }
@@ -88,7 +103,7 @@ bool TooManyScans(CallContext& context, j_common_ptr info) noexcept {
 
 void ProgressMonitor(j_common_ptr info) {
   CallContext& context = ContextOf(info);
-  if (TooManyScans(context, info)) Bail(context);
+  if (OverScanBudget(context, info)) Bail(context);
   // Without a handler there is no one to report to; skip the clock as well.
   if (context.owner == nullptr || !context.owner->OnProgress()) return;
   if (!Report(context, info)) Bail(context);
@@ -222,6 +237,17 @@ Decompressor::Decompressor(TMemoryStream& data, TJPEGImage* progressOwner) {
 
 Decompressor::~Decompressor() {
   jpeg_destroy_decompress(&info_);
+}
+
+void Decompressor::LimitMemory(uint64_t bytes) noexcept {
+  // Zero would mean no limit at all.
+  const uint64_t capped = std::min<uint64_t>(bytes, std::numeric_limits<long>::max());
+  info_.mem->max_memory_to_use = static_cast<long>(std::max<uint64_t>(capped, 1));
+}
+
+void Decompressor::LimitScans(int32_t maxScans, uint64_t maxBlocks) noexcept {
+  context_.scans.maxScans = maxScans;
+  context_.scans.maxBlocks = maxBlocks;
 }
 
 Compressor::Compressor(TMemoryStream& output, TJPEGImage* progressOwner) {

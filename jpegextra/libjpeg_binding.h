@@ -19,6 +19,7 @@
 // clang-format on
 
 #include "jpegextra/jpeg_progress.h"
+#include "jpegextra/load_limits.h"
 #include "jpegextra/memory_stream.h"
 
 namespace quorvex {
@@ -29,11 +30,17 @@ namespace jpeglib {
 
 inline constexpr size_t kStreamBufferSize = 4096;
 
-// A multi-scan file with more scans than this is refused: real files have a few dozen, while
-// crafted ones with thousands of tiny scans cost minutes of processor time.
-inline constexpr int kMaxScans = 1000;
-// EJPEG code for that refusal (outside release 6a's 0..119 and the extra 120.. codes).
-inline constexpr int kTooManyScansCode = 200;
+// EJPEG code of a decode stopped for too many scans or too much scan work (outside release
+// 6a's 0..119 and the extra 120.. codes).
+inline constexpr int kScanBudgetCode = 200;
+
+// The scans a decode has started and the blocks they cover, against their limits.
+struct ScanBudget {
+  int32_t maxScans = kMaxScans;
+  uint64_t maxBlocks = UINT64_MAX;
+  int lastScan = 0;
+  uint64_t blocks = 0;
+};
 
 // Everything the callbacks reach through the library object's client_data, for one object.
 struct CallContext {
@@ -45,6 +52,7 @@ struct CallContext {
   jpeg_progress_mgr progress{};
   TJPEGImage* owner = nullptr;  // receives progress reports; none for the header parse
   TProgressThrottle throttle;
+  ScanBudget scans;
 
   jpeg_source_mgr source{};
   jpeg_destination_mgr destination{};
@@ -92,6 +100,13 @@ class Decompressor {
   Decompressor& operator=(const Decompressor&) = delete;
 
   jpeg_decompress_struct& Info() noexcept { return info_; }
+  // Caps the library's memory: its whole-frame buffers, set up when decompression starts, must
+  // fit together with all it has allocated before, or it fails (it has no backing store to
+  // spill them to). Its later allocations are a few rows at most.
+  void LimitMemory(uint64_t bytes) noexcept;
+  // Stops the decode with EJPEG kScanBudgetCode once a scan beyond maxScans starts, or once
+  // the scans started cover more than maxBlocks blocks in all.
+  void LimitScans(int32_t maxScans, uint64_t maxBlocks) noexcept;
   template <class Step>
   void Run(Step&& step) {
     RunStep(context_, step);

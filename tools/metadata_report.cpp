@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "component/file_access.h"
-#include "jpegextra/memory_stream.h"
 #include "jpegextra/metadata/jpeg_image_extra.h"
 
 namespace quorvex::tools {
@@ -84,10 +83,9 @@ nlohmann::ordered_json IptcFields(const TFileInfo& info) {
 MetadataReport ReadMetadataReport(const std::string& path) {
   MetadataReport report;
   try {
-    TMemoryStream stream(ReadWholeFile(path));
     TJPEGImageExtra jpeg;
     jpeg.SetUseIccProfile(true);
-    jpeg.LoadFromStream(stream);
+    jpeg.LoadFromBytes(ReadWholeFile(path));
     report.quality = jpeg.EstimatedQuality();
     for (const std::string& line : jpeg.Exif().Fields) {
       const std::string name(TStringList::NameOf(line));
