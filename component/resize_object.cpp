@@ -128,7 +128,8 @@ void TResize::LoadFromFile(BSTR Filename) {
 
 void TResize::VariantIn(const VARIANT& JPGData) {
   VariantGuard copy;
-  if (FAILED(VariantCopy(&copy.value, &JPGData))) throw EVariantError();
+  // VariantCopy only reads its source, though some Windows headers declare it writable.
+  if (FAILED(VariantCopy(&copy.value, const_cast<VARIANT*>(&JPGData)))) throw EVariantError();
   std::vector<uint8_t> bytes = CopyArrayBytes(FindArray(copy.value));
   try {
     LoadJpeg(std::move(bytes));
