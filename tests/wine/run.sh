@@ -164,8 +164,8 @@ expect "sub-keys of the class" "$(reg_subkeys "$class_key")" "InprocServer32 Pro
 expect "sub-keys of the ProgID" "$(reg_subkeys "Quorvex.Resize")" "Clsid"
 expect "type library registered" "$(reg_exists "TypeLib\\$libid\\1.0")" yes
 
-# A module path with a blank in it is registered in its short form. (Wine cannot then load the
-# type library of a Winelib module through that name, so objects are made from the long path.)
+# A module path with a blank in it is registered in its short form, and objects are made from
+# there.
 blank_module=$(winpath "$scratch/with blank/Quorvex.dll")
 regsvr32 "$blank_module"
 expect "regsvr32 of a path with a blank" "$?" 0
@@ -177,6 +177,9 @@ else
 fi
 expect "the short form names the module" "$(run_wine winepath -u "$short")" \
   "$scratch/with blank/Quorvex.dll"
+stage "an object of the module registered in short form" run_wine cscript //nologo \
+  "$(winpath "$here/package_check.vbs")" "$(winpath "$work/photo_640x480.jpg")" \
+  "$(winpath "$work/from_short_path.jpg")"
 regsvr32 /u "$blank_module"
 regsvr32 "$module"
 expect "registering again" "$?" 0
