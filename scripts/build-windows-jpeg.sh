@@ -2,9 +2,9 @@
 # libjpeg-turbo for the Windows DLL: a static library cross-compiled with MinGW-w64 from Debian's
 # own source package, the same release (and Debian patches) as the libjpeg62-turbo the native
 # build links, built with the same SIMD code. The result is cached:
-#   CACHE/src/libjpeg-turbo-VERSION/   the unpacked Debian source (shared by both targets)
-#   CACHE/ARCH/lib/libjpeg.a, CACHE/ARCH/include/*.h, CACHE/ARCH/licences/
-# and a second run does nothing.
+#   CACHE/src/DEBIAN-VERSION/libjpeg-turbo-VERSION/   the unpacked source (shared by both targets)
+#   CACHE/ARCH/lib/libjpeg.a, CACHE/ARCH/include/*.h, CACHE/ARCH/licences/, CACHE/ARCH/version
+# and a second run for the same Debian version does nothing.
 # Usage: scripts/build-windows-jpeg.sh x86_64|i686 CACHE
 # Fetching the source needs a deb-src entry; when there is none, one is added for the installed
 # Debian release (as root, or through sudo) and the package lists are updated.
@@ -19,9 +19,6 @@ case "$arch" in
   *) echo "build-windows-jpeg.sh: unknown target $arch" >&2; exit 2 ;;
 esac
 prefix="$cache/$arch"
-if [ -f "$prefix/lib/libjpeg.a" ] && [ -f "$prefix/include/jpeglib.h" ]; then
-  exit 0
-fi
 
 # The release the native build links against.
 version=$(dpkg-query -W -f='${source:Version}' "libjpeg62-turbo:$(dpkg --print-architecture)" 2>/dev/null || true)
@@ -29,9 +26,13 @@ if [ -z "$version" ]; then
   echo "build-windows-jpeg.sh: libjpeg62-turbo is not installed; its source release is the one built" >&2
   exit 1
 fi
+if [ -f "$prefix/lib/libjpeg.a" ] && [ "$(cat "$prefix/version" 2>/dev/null)" == "$version" ]; then
+  exit 0
+fi
 upstream=${version#*:}
 upstream=${upstream%-*}
-src="$cache/src/libjpeg-turbo-$upstream"
+srcdir="$cache/src/${version#*:}"
+src="$srcdir/libjpeg-turbo-$upstream"
 
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
@@ -50,9 +51,9 @@ EOF
     "${sudo[@]}" apt-get update -o DPkg::Lock::Timeout=300
   fi
   rm -rf "$cache/src"
-  mkdir -p "$cache/src"
+  mkdir -p "$srcdir"
   # Unpacking applies Debian's patches: the library built is the one Debian ships.
-  (cd "$cache/src" && apt-get source --only-source "libjpeg-turbo=$version")
+  (cd "$srcdir" && apt-get source --only-source "libjpeg-turbo=$version")
 fi
 
 # Debian's settings: its -O2, SIMD on, the defaults otherwise (libjpeg 6.2 interface, arithmetic
@@ -80,4 +81,5 @@ cp "$src/jpeglib.h" "$src/jmorecfg.h" "$src/jerror.h" "$build/jconfig.h" "$prefi
 cp "$src/LICENSE.md" "$prefix/licences/libjpeg-turbo-LICENSE.md"
 cp "$src/README.ijg" "$prefix/licences/libjpeg-turbo-README.ijg"
 cp "$src/debian/copyright" "$prefix/licences/libjpeg-turbo-debian-copyright"
+echo "$version" >"$prefix/version"
 echo "libjpeg-turbo $version for $arch-w64-mingw32: $prefix/lib/libjpeg.a"
