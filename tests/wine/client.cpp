@@ -448,7 +448,7 @@ class Client {
     FreeLibrary(module);
   }
 
-  // What Explorer's file properties show, read the way Windows reads it.
+  // What a file's properties dialog shows, read the way Windows reads it.
   void VersionResource() {
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeA(module_.c_str(), &ignored);
