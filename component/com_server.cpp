@@ -88,10 +88,11 @@ std::string TComServer::ServerName() {
 }
 
 void TComServer::RegisterTypeLibrary() {
-  const TOleString path = ServerFileName();
+  // Not const: some Windows headers declare both strings as writable.
+  TOleString path = ServerFileName();
   const auto slash = path.find_last_of(Utf8ToOle("\\/"));
-  const TOleString directory = slash == TOleString::npos ? TOleString() : path.substr(0, slash);
-  OleCheck(RegisterTypeLib(TypeLib(), path.c_str(), directory.c_str()));
+  TOleString directory = slash == TOleString::npos ? TOleString() : path.substr(0, slash);
+  OleCheck(RegisterTypeLib(TypeLib(), path.data(), directory.data()));
 }
 
 void TComServer::UnregisterTypeLibrary() {

@@ -31,6 +31,7 @@ class Client {
     EarlyBinding();
     LockedFile();
     ModuleExports();
+    VersionResource();
     return tally_.Summary();
   }
 
@@ -445,6 +446,42 @@ class Client {
     factory = TComPtr<IClassFactory>();
     tally_.Equal(canUnloadNow(), S_OK, "DllCanUnloadNow after the last release and unlock");
     FreeLibrary(module);
+  }
+
+  // What a file's properties dialog shows, read the way Windows reads it.
+  void VersionResource() {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(module_.c_str(), &ignored);
+    tally_.Check(size != 0, "the module has a version resource");
+    if (size == 0) return;
+    std::vector<char> block(size);
+    if (!GetFileVersionInfoA(module_.c_str(), 0, size, block.data())) {
+      tally_.Check(false, "GetFileVersionInfo");
+      return;
+    }
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length) &&
+        fixed != nullptr) {
+      tally_.Equal(fixed->dwFileVersionMS, DWORD{0x00010000}, "file version 1.0");
+      tally_.Equal(fixed->dwFileVersionLS, DWORD{0x00000006}, "file version .0.6");
+    } else {
+      tally_.Check(false, "the fixed version information");
+    }
+    const struct {
+      const char* name;
+      const char* expected;
+    } strings[] = {{"FileVersion", "1.0.0.6"},
+                   {"ProductName", "Quorvex"},
+                   {"OriginalFilename", "Quorvex.dll"}};
+    for (const auto& entry : strings) {
+      char* value = nullptr;
+      const std::string path = std::string("\\StringFileInfo\\040904B0\\") + entry.name;
+      const bool found =
+          VerQueryValueA(block.data(), path.c_str(), reinterpret_cast<void**>(&value), &length);
+      tally_.Equal(std::string(found && value != nullptr ? value : "<none>"),
+                   std::string(entry.expected), entry.name);
+    }
   }
 
   std::string work_;

@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
-# The Wine acceptance suite, in a fresh Wine prefix: registration with regsvr32 (the eight
-# registry entries, a module path with a blank in it, unregistration), the VBScript and JScript
-# pages under cscript, the files they saved read back with Pillow, and the compiled client.
-# Usage: tests/wine/run.sh BUILD_DIR   (a build of wine/CMakeLists.txt)
+# The Wine acceptance suite of the Windows DLL, in a fresh Wine prefix of the DLL's width:
+# registration with regsvr32 (the eight registry entries, a module path with a blank in it,
+# unregistration), the VBScript and JScript pages under cscript, the files they saved read back
+# with Pillow, the compiled client, and the JPEG bytes compared with the native build's.
+# Usage: tests/wine/run.sh DLL CLIENT_EXE [AMD64|X86]
+#   QUORVEX_NATIVE_TOOL  the native build's tools/quorvex, whose output the DLL's must equal
 # cscript exits 0 even when a script dies, so every stage must end with its own
 # "N passed, M failed" line and M = 0. The last line here is the same count over all stages.
 set -u -o pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-build=$(cd "${1:?usage: run.sh BUILD_DIR}" && pwd)
-wine=${WINE:-wine}
+dll=${1:?usage: run.sh DLL CLIENT_EXE [AMD64|X86]}
+client=${2:?usage: run.sh DLL CLIENT_EXE [AMD64|X86]}
+processor=${3:-AMD64}
+native_tool=${QUORVEX_NATIVE_TOOL:-}
 wineserver=${WINESERVER:-wineserver}
 python=${PYTHON:-/usr/bin/python3}
 [ -x "$python" ] || python=python3
@@ -30,15 +34,28 @@ finish() {
   exit
 }
 
-for file in "$build/Quorvex.dll" "$build/quorvex_wine_client.exe.so"; do
+for file in "$dll" "$client"; do
   if [ ! -f "$file" ]; then
-    fail "missing $file: build wine/CMakeLists.txt first"
+    fail "missing $file: build the windows-x64 or windows-x86 preset first"
     finish
   fi
 done
+if [ -n "$native_tool" ] && [ ! -x "$native_tool" ]; then
+  fail "missing $native_tool: build the release preset first"
+  finish
+fi
+
+# A 64-bit Windows prefix. Wine's 64-bit loader runs the 64-bit system programs (regsvr32, reg,
+# cscript) that load a 64-bit DLL; its 32-bit loader runs the 32-bit ones, as a 32-bit worker
+# process on 64-bit Windows does, with the registry's 32-bit view.
+case "$processor" in
+  AMD64) wine=${WINE:-/usr/lib/wine/wine64} ;;
+  X86) wine=${WINE:-/usr/lib/wine/wine} ;;
+  *) fail "unknown processor $processor"; finish ;;
+esac
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/quorvex-wine.XXXXXX")
-export WINEPREFIX="$scratch/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX="$scratch/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 cleanup() {
   "$wineserver" -k >/dev/null 2>&1
@@ -122,8 +139,8 @@ if [ -d "$WINEPREFIX/drive_c/windows" ]; then pass; else fail "wineboot made no 
 work="$scratch/work"
 "$python" "$here/make_inputs.py" "$work" || fail "making the input files"
 mkdir -p "$scratch/bin" "$scratch/with blank"
-cp "$build/Quorvex.dll" "$scratch/bin/Quorvex.dll"
-cp "$build/Quorvex.dll" "$scratch/with blank/Quorvex.dll"
+cp "$dll" "$scratch/bin/Quorvex.dll"
+cp "$dll" "$scratch/with blank/Quorvex.dll"
 module=$(winpath "$scratch/bin/Quorvex.dll")
 
 clsid='{77925133-6C73-401E-B954-9CDFD1BCB3BE}'
@@ -147,8 +164,8 @@ expect "sub-keys of the class" "$(reg_subkeys "$class_key")" "InprocServer32 Pro
 expect "sub-keys of the ProgID" "$(reg_subkeys "Quorvex.Resize")" "Clsid"
 expect "type library registered" "$(reg_exists "TypeLib\\$libid\\1.0")" yes
 
-# A module path with a blank in it is registered in its short form. (Wine cannot then load the
-# type library of a Winelib module through that name, so objects are made from the long path.)
+# A module path with a blank in it is registered in its short form, and objects are made from
+# there.
 blank_module=$(winpath "$scratch/with blank/Quorvex.dll")
 regsvr32 "$blank_module"
 expect "regsvr32 of a path with a blank" "$?" 0
@@ -160,6 +177,9 @@ else
 fi
 expect "the short form names the module" "$(run_wine winepath -u "$short")" \
   "$scratch/with blank/Quorvex.dll"
+stage "an object of the module registered in short form" run_wine cscript //nologo \
+  "$(winpath "$here/package_check.vbs")" "$(winpath "$work/photo_640x480.jpg")" \
+  "$(winpath "$work/from_short_path.jpg")"
 regsvr32 /u "$blank_module"
 regsvr32 "$module"
 expect "registering again" "$?" 0
@@ -167,8 +187,37 @@ expect "registering again" "$?" 0
 stage "VBScript" run_wine cscript //nologo "$(winpath "$here/resize_suite.vbs")" "$(winpath "$work")"
 stage "files saved by the VBScript pages, read by Pillow" "$python" "$here/check_outputs.py" "$work"
 stage "JScript" run_wine cscript //nologo "$(winpath "$here/resize_suite.js")" "$(winpath "$work")"
-stage "compiled client" timeout 300 "$wine" "$build/quorvex_wine_client.exe.so" \
-  "$(winpath "$work")" "$module"
+stage "compiled client" timeout 300 "$wine" "$client" "$(winpath "$work")" "$module"
+
+# The DLL writes the same JPEG bytes as the native build for the same input and operations.
+same_bytes() {
+  local name input options count=0 same=0 differ=0
+  mkdir -p "$scratch/from_dll" "$scratch/native"
+  cp "$here/../../samples/two-wings.jpg" "$work/"
+  run_wine cscript //nologo "$(winpath "$here/same_bytes.js")" \
+    "$(winpath "$here/same_bytes_cases.txt")" "$(winpath "$work")" "$(winpath "$scratch/from_dll")" |
+    grep -v '^[0-9]* passed, [0-9]* failed$'
+  while read -r name input options; do
+    [[ -z "$name" || "$name" == \#* ]] && continue
+    count=$((count + 1))
+    # shellcheck disable=SC2086 # the options are words
+    if ! "$native_tool" convert "$work/$input" "$scratch/native/$name.jpg" $options; then
+      echo "FAIL $name: the native tool failed"
+    elif ! cmp -s "$scratch/native/$name.jpg" "$scratch/from_dll/$name.jpg"; then
+      echo "FAIL $name: the DLL wrote other bytes than the native build" \
+        "($(stat -c %s "$scratch/from_dll/$name.jpg" 2>/dev/null || echo no) bytes," \
+        "native $(stat -c %s "$scratch/native/$name.jpg") bytes)"
+    else
+      same=$((same + 1))
+    fi
+  done <"$here/same_bytes_cases.txt"
+  differ=$((count - same))
+  [ "$count" -gt 0 ] || differ=1
+  echo "$same passed, $differ failed"
+}
+if [ -n "$native_tool" ]; then
+  stage "the same JPEG bytes as the native build" same_bytes
+fi
 
 echo "== unregistration"
 regsvr32 /u "$module"

@@ -1,4 +1,4 @@
-// The interface identifiers of the object context and the web response, which Wine's uuid
+// The interface identifiers of the object context and the web response, which MinGW-w64's uuid
 // library does not carry. The values are those of the Windows SDK.
 #include "platform/winapi.h"
 

@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# The zip package as a user receives it: made with cpack, unpacked, its files listed, the DLL
+# registered with regsvr32 from the unpacked folder in a fresh Wine prefix, an object created
+# there by a script, and the DLL unregistered again.
+# Usage: tests/wine/package_test.sh BUILD_DIR AMD64|X86      The last line is "N passed, M failed".
+set -u -o pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:?usage: package_test.sh BUILD_DIR AMD64|X86}" && pwd)
+processor=${2:?usage: package_test.sh BUILD_DIR AMD64|X86}
+case "$processor" in
+  AMD64) wine=${WINE:-/usr/lib/wine/wine64} suffix=win64 ;;
+  X86) wine=${WINE:-/usr/lib/wine/wine} suffix=win32 ;;
+  *) echo "unknown processor $processor"; echo "0 passed, 1 failed"; exit 1 ;;
+esac
+wineserver=${WINESERVER:-wineserver}
+
+passed=0
+failed=0
+expect() {  # name actual expected
+  if [ "$2" == "$3" ]; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAIL $1: got [$2], expected [$3]"
+  fi
+}
+finish() {
+  echo "$passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+  exit
+}
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/quorvex-package.XXXXXX")
+export WINEPREFIX="$scratch/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+cleanup() {
+  "$wineserver" -k >/dev/null 2>&1
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+name=quorvex-1.0.0.6-$suffix
+cpack --config "$build/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log" 2>&1 ||
+  cat "$scratch/cpack.log"
+expect "the package" "$(cd "$scratch/out" && ls ./*.zip 2>/dev/null)" "./$name.zip"
+[ -f "$scratch/out/$name.zip" ] || finish
+mkdir "$scratch/unpacked"
+(cd "$scratch/unpacked" && cmake -E tar xf "$scratch/out/$name.zip")
+top="$scratch/unpacked/$name"
+for file in Quorvex.dll Quorvex.tlb README-Windows.txt licences/libjpeg-turbo-LICENSE.md \
+  licences/libjpeg-turbo-README.ijg licences/gcc-runtime-library-copyright.txt \
+  licences/mingw-w64-winpthreads-copyright.txt; do
+  expect "$file in the package" "$([ -s "$top/$file" ] && echo yes)" yes
+done
+expect "the GCC runtime library exception" \
+  "$(grep -c 'GCC RUNTIME LIBRARY EXCEPTION' "$top/licences/gcc-runtime-library-copyright.txt")" 1
+expect "the winpthreads licence" \
+  "$(grep -c 'winpthreads' "$top/licences/mingw-w64-winpthreads-copyright.txt" | sed 's/^[1-9][0-9]*$/found/')" found
+expect "the IJG notice" \
+  "$(grep -c 'Independent JPEG Group' "$top/licences/libjpeg-turbo-README.ijg" | sed 's/^[1-9][0-9]*$/found/')" found
+expect "README-Windows.txt is for Windows (CRLF)" "$(head -n 1 "$top/README-Windows.txt" | od -An -c | grep -c '\\r')" 1
+
+timeout 300 "$wine" wineboot --init >/dev/null 2>&1
+timeout 300 "$wineserver" -w
+module=$(winpath "$top/Quorvex.dll")
+timeout 300 "$wine" regsvr32 /s "$module" >/dev/null 2>&1
+expect "regsvr32 from the unpacked package" "$?" 0
+inproc=$(timeout 300 "$wine" reg query \
+  'HKCR\CLSID\{77925133-6C73-401E-B954-9CDFD1BCB3BE}\InprocServer32' /ve 2>/dev/null |
+  tr -d '\r' | sed -n 's/.*REG_SZ *//p')
+expect "InprocServer32" "$inproc" "$module"
+
+output=$(timeout 300 "$wine" cscript //nologo "$(winpath "$here/package_check.vbs")" \
+  "$(winpath "$here/../../samples/two-wings.jpg")" "$(winpath "$scratch/thumbnail.jpg")" 2>&1 |
+  tr -d '\r')
+printf '%s\n' "$output" | grep '^FAIL'
+summary=$(printf '%s\n' "$output" | tail -n 1)
+if [[ "$summary" =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
+  passed=$((passed + BASH_REMATCH[1]))
+  failed=$((failed + BASH_REMATCH[2]))
+else
+  expect "the script ran to its end" "$summary" "N passed, M failed"
+fi
+expect "the thumbnail written" "$([ -s "$scratch/thumbnail.jpg" ] && echo yes)" yes
+
+timeout 300 "$wine" regsvr32 /s /u "$module" >/dev/null 2>&1
+expect "regsvr32 /u" "$?" 0
+timeout 300 "$wine" reg query 'HKCR\Quorvex.Resize' >/dev/null 2>&1
+expect "the ProgID removed" "$?" 1
+
+finish
