@@ -59,11 +59,6 @@ Proc Export(HMODULE module, const char* name) {
 
 }  // namespace
 
-std::string ModulePath() {
-  if (const char* path = std::getenv("QUORVEX_MODULE"); path != nullptr && *path != 0) return path;
-  return QUORVEX_DEFAULT_MODULE;
-}
-
 struct ResizeDriver::Object {
   HMODULE module = nullptr;
   TComPtr<IDispatch> dispatch;

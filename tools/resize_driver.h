@@ -17,7 +17,8 @@ class DriverError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The component module the tool drives: $QUORVEX_MODULE, or the module built beside the tool.
+// The component module the tool drives: $QUORVEX_MODULE, or the one installed or built beside
+// the tool (module_location.cpp).
 std::string ModulePath();
 
 // Runs the module's DllRegisterServer or DllUnregisterServer; returns its result.

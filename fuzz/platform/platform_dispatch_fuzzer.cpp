@@ -49,7 +49,7 @@ ITypeInfo* ResizeInfo() {
     ITypeLib* lib = nullptr;
     ITypeInfo* found = nullptr;
     if (SUCCEEDED(LoadTypeLibEx(wide.c_str(), REGKIND_NONE, &lib))) {
-      lib->GetTypeInfoOfGuid(quorvex_test::kIID_IResize, &found);
+      lib->GetTypeInfoOfGuid(IID_IResize, &found);
       lib->Release();
     }
     return found;

@@ -17,11 +17,15 @@ typedef struct IResponse IResponse;
 typedef struct IRequestDictionary IRequestDictionary;
 #endif
 
-#ifdef __cplusplus
+#if defined(QV_BEGIN_C)
+QV_BEGIN_C
+#elif defined(__cplusplus)
 extern "C" {
 #endif
 extern const IID IID_IResponse;
-#ifdef __cplusplus
+#if defined(QV_END_C)
+QV_END_C
+#elif defined(__cplusplus)
 }
 #endif
 

@@ -8,14 +8,22 @@
 #include <uchar.h>
 #endif
 
+// What is declared between QV_BEGIN_C and QV_END_C is the platform's Windows-named interface:
+// the one part of the runtime that it exports (everything else is built hidden).
+#define QV_EXPORTED_BEGIN _Pragma("GCC visibility push(default)")
+#define QV_EXPORTED_END _Pragma("GCC visibility pop")
 #ifdef __cplusplus
 #define QV_EXTERN_C extern "C"
-#define QV_BEGIN_C extern "C" {
-#define QV_END_C }
+#define QV_BEGIN_C \
+  extern "C" {     \
+  QV_EXPORTED_BEGIN
+#define QV_END_C  \
+  QV_EXPORTED_END \
+  }
 #else
 #define QV_EXTERN_C extern
-#define QV_BEGIN_C
-#define QV_END_C
+#define QV_BEGIN_C QV_EXPORTED_BEGIN
+#define QV_END_C QV_EXPORTED_END
 #endif
 
 // x64 has one calling convention; the Windows markers are kept for the readers of signatures.

@@ -22,12 +22,6 @@
 #error "QUORVEX_MODULE_PATH names the component module"
 #endif
 
-/* The fixed GUIDs of the component, spelled out here: a client compiles them in. */
-static const CLSID kClsidResize = {
-    0x77925133, 0x6c73, 0x401e, {0xb9, 0x54, 0x9c, 0xdf, 0xd1, 0xbc, 0xb3, 0xbe}};
-static const IID kIidResize = {
-    0x6e7a0402, 0xecab, 0x44c5, {0xa8, 0x69, 0x93, 0x2c, 0x96, 0x5c, 0x84, 0x76}};
-
 #define E_UNEXPECTED_CODE ((HRESULT)0x8000FFFF)
 
 /* ---- checks ------------------------------------------------------------------------------ */
@@ -262,7 +256,7 @@ static IResize* NewResize(void) {
   CLSID clsid;
   IResize* resize = NULL;
   CHECK_HR(ClassFromProgID(&clsid), S_OK);
-  CHECK_HR(CoCreateInstance(&clsid, NULL, CLSCTX_INPROC_SERVER, &kIidResize, (void**)&resize),
+  CHECK_HR(CoCreateInstance(&clsid, NULL, CLSCTX_INPROC_SERVER, &IID_IResize, (void**)&resize),
            S_OK);
   return resize;
 }
@@ -331,7 +325,7 @@ static ErrorDetails ThreadError(void) {
 static void CheckThreadError(const char* description, int line) {
   const ErrorDetails error = ThreadError();
   Report(error.present, __FILE__, line, "no error information");
-  Report(IsEqualGUID(&error.guid, &kIidResize), __FILE__, line, "error GUID is not IID_IResize");
+  Report(IsEqualGUID(&error.guid, &IID_IResize), __FILE__, line, "error GUID is not IID_IResize");
   Report(strcmp(error.source, "Quorvex.Resize") == 0, __FILE__, line, "source \"%s\"",
          error.source);
   Report(strcmp(error.description, description) == 0, __FILE__, line,
@@ -578,8 +572,8 @@ static void Registration(void) {
   CHECK_HR(unregisterServer(), S_OK); /* never registered */
   CHECK_HR(registerServer(), S_OK);
   CHECK_HR(ClassFromProgID(&clsid), S_OK);
-  CHECK(IsEqualCLSID(&clsid, &kClsidResize));
-  CHECK_HR(ProgIDFromCLSID(&kClsidResize, &progId), S_OK);
+  CHECK(IsEqualCLSID(&clsid, &CLSID_Resize));
+  CHECK_HR(ProgIDFromCLSID(&CLSID_Resize, &progId), S_OK);
   CHECK_TEXT(Utf8(progId, -1), "Quorvex.Resize");
   CoTaskMemFree(progId);
 }
@@ -669,7 +663,7 @@ static void DispatchSurface(void) {
   if (info != NULL) info->lpVtbl->Release(info);
   CHECK_HR(resize->lpVtbl->QueryInterface(resize, &IID_ISupportErrorInfo, (void**)&support), S_OK);
   if (support != NULL) {
-    CHECK_HR(support->lpVtbl->InterfaceSupportsErrorInfo(support, &kIidResize), S_OK);
+    CHECK_HR(support->lpVtbl->InterfaceSupportsErrorInfo(support, &IID_IResize), S_OK);
     CHECK_HR(support->lpVtbl->InterfaceSupportsErrorInfo(support, &IID_IClassFactory), S_FALSE);
     support->lpVtbl->Release(support);
   }
@@ -1197,15 +1191,15 @@ static void Aggregation(void) {
   CLSID clsid;
   LONG quality = 0;
   CHECK_HR(CreateErrorInfo(&outerObject), S_OK);
-  CHECK_HR(getClassObject(&kClsidResize, &IID_IClassFactory, (void**)&factory), S_OK);
+  CHECK_HR(getClassObject(&CLSID_Resize, &IID_IClassFactory, (void**)&factory), S_OK);
   if (factory == NULL || outerObject == NULL) return;
   outer = (IUnknown*)outerObject;
-  CHECK_HR(factory->lpVtbl->CreateInstance(factory, outer, &kIidResize, (void**)&resize),
+  CHECK_HR(factory->lpVtbl->CreateInstance(factory, outer, &IID_IResize, (void**)&resize),
            CLASS_E_NOAGGREGATION);
   CHECK(resize == NULL);
   ClassFromProgID(&clsid);
   resize = (IResize*)0x1;
-  CHECK_HR(CoCreateInstance(&clsid, outer, CLSCTX_INPROC_SERVER, &kIidResize, (void**)&resize),
+  CHECK_HR(CoCreateInstance(&clsid, outer, CLSCTX_INPROC_SERVER, &IID_IResize, (void**)&resize),
            CLASS_E_NOAGGREGATION);
   CHECK(resize == NULL);
   CHECK_LONG(OuterReferences(outer), 1);
@@ -1216,7 +1210,7 @@ static void Aggregation(void) {
     CHECK(again == inner);
     if (again != NULL) again->lpVtbl->Release(again);
     CHECK_LONG(OuterReferences(outer), 1);
-    CHECK_HR(inner->lpVtbl->QueryInterface(inner, &kIidResize, (void**)&resize), S_OK);
+    CHECK_HR(inner->lpVtbl->QueryInterface(inner, &IID_IResize, (void**)&resize), S_OK);
     /* The interface's reference belongs to the outer object. */
     CHECK_LONG(OuterReferences(outer), 2);
     if (resize != NULL) {
@@ -1233,7 +1227,7 @@ static void Aggregation(void) {
     CHECK_HR(canUnloadNow(), S_FALSE);
     inner->lpVtbl->Release(inner);
   }
-  CHECK_HR(factory->lpVtbl->CreateInstance(factory, NULL, &kIidResize, NULL), E_POINTER);
+  CHECK_HR(factory->lpVtbl->CreateInstance(factory, NULL, &IID_IResize, NULL), E_POINTER);
   factory->lpVtbl->Release(factory);
   outer->lpVtbl->Release(outer);
 }
@@ -1246,22 +1240,22 @@ static void Unloading(void) {
   CHECK_HR(canUnloadNow(), S_OK);
   CHECK_HR(getClassObject(&other, &IID_IClassFactory, &object), CLASS_E_CLASSNOTAVAILABLE);
   CHECK(object == NULL);
-  CHECK_HR(getClassObject(&kClsidResize, &kIidResize, &object), E_NOINTERFACE);
+  CHECK_HR(getClassObject(&CLSID_Resize, &IID_IResize, &object), E_NOINTERFACE);
 
-  CHECK_HR(getClassObject(&kClsidResize, &IID_IClassFactory, (void**)&factory), S_OK);
+  CHECK_HR(getClassObject(&CLSID_Resize, &IID_IClassFactory, (void**)&factory), S_OK);
   if (factory == NULL) return;
   CHECK_HR(canUnloadNow(), S_FALSE); /* a factory reference */
-  CHECK_HR(factory->lpVtbl->CreateInstance(factory, NULL, &kIidResize, (void**)&resize), S_OK);
+  CHECK_HR(factory->lpVtbl->CreateInstance(factory, NULL, &IID_IResize, (void**)&resize), S_OK);
   factory->lpVtbl->Release(factory);
   CHECK_HR(canUnloadNow(), S_FALSE); /* an object */
   Release(resize);
   CHECK_HR(canUnloadNow(), S_OK);
 
-  getClassObject(&kClsidResize, &IID_IClassFactory, (void**)&factory);
+  getClassObject(&CLSID_Resize, &IID_IClassFactory, (void**)&factory);
   CHECK_HR(factory->lpVtbl->LockServer(factory, TRUE), S_OK);
   factory->lpVtbl->Release(factory);
   CHECK_HR(canUnloadNow(), S_FALSE); /* the lock alone */
-  getClassObject(&kClsidResize, &IID_IClassFactory, (void**)&factory);
+  getClassObject(&CLSID_Resize, &IID_IClassFactory, (void**)&factory);
   CHECK_HR(factory->lpVtbl->LockServer(factory, FALSE), S_OK);
   factory->lpVtbl->Release(factory);
   CHECK_HR(canUnloadNow(), S_OK);
@@ -1273,7 +1267,7 @@ static void Unregistration(void) {
   CHECK_HR(unregisterServer(), S_OK);
   CHECK_HR(ClassFromProgID(&clsid), CO_E_CLASSSTRING);
   CHECK_HR(
-      CoCreateInstance(&kClsidResize, NULL, CLSCTX_INPROC_SERVER, &kIidResize, (void**)&resize),
+      CoCreateInstance(&CLSID_Resize, NULL, CLSCTX_INPROC_SERVER, &IID_IResize, (void**)&resize),
       REGDB_E_CLASSNOTREG);
   CHECK(resize == NULL);
   CHECK_HR(unregisterServer(), S_OK); /* again: nothing left to delete */

@@ -15,6 +15,7 @@
 #include "component/com_ptr.h"
 #include "component/quorvex_interface.h"
 #include "component/text_conversion.h"
+#include "tests/support/external_tools.h"
 #include "tests/support/test_files.h"
 
 namespace quorvex {
@@ -305,6 +306,7 @@ class ConcurrencyTest : public ::testing::Test {
   Module module;
 
   void SetUp() override {
+    QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
     ASSERT_TRUE(module.Loaded());
     photo = testing::MakeJpegWithCjpeg(dir, "photo.jpg", 48, 32);
     ASSERT_EQ(module.CanUnloadNow(), S_OK);

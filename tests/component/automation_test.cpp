@@ -12,6 +12,7 @@
 #include "component/quorvex_interface.h"
 #include "component/text_conversion.h"
 #include "platform/object_context.h"
+#include "tests/support/external_tools.h"
 #include "tests/support/test_files.h"
 #include "tests/support/test_response.h"
 
@@ -54,6 +55,7 @@ class ModuleTest : public ::testing::Test {
   TComPtr<IClassFactory> factory;
 
   void SetUp() override {
+    QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
     setenv("QUORVEX_REGISTRY", dir.File("registry").c_str(), 1);
     module = LoadLibraryW(Utf8ToOle(QUORVEX_MODULE_PATH).c_str());
     ASSERT_NE(module, nullptr);

@@ -11,6 +11,7 @@
 
 #include "component/text_conversion.h"
 #include "imaging/errors.h"
+#include "tests/support/external_tools.h"
 #include "tests/support/failure.h"
 #include "tests/support/test_files.h"
 
@@ -59,6 +60,7 @@ std::vector<uint8_t> ArrayBytes(const VARIANT& value) {
 class ResizeObjectTest : public ::testing::Test {
  protected:
   ScratchDirectory dir;
+  void SetUp() override { QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg); }
   std::string Photo(int width = 64, int height = 48, bool gray = false) {
     return MakeJpegWithCjpeg(dir, "photo" + std::to_string(width) + (gray ? "g" : "c") + ".jpg",
                              width, height, gray);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/imaging/image_helpers.h"
+#include "tests/support/external_tools.h"
 
 namespace quorvex::test {
 namespace {
@@ -133,7 +134,7 @@ TEST(FlipEmpty, HeightZeroStaysEmpty) {
 
 // Golden data from an independent tool: ImageMagick's -flip (upside down) and -flop (mirror).
 TEST(FlipAgainstImageMagick, MatchesFlipAndFlop) {
-  if (!RunCommand("convert -version > /dev/null 2>&1")) GTEST_SKIP() << "ImageMagick not installed";
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kImageMagick);
   const auto dir = TempDir("flip");
   auto original = MakeRandomImage(23, 14, TPixelFormat::pf24bit, 21);
   WritePpm(*original, dir / "in.ppm");

@@ -11,6 +11,7 @@
 #include "imaging/resample_taps.h"
 #include "imaging/resize.h"
 #include "tests/imaging/image_helpers.h"
+#include "tests/support/external_tools.h"
 
 namespace quorvex::test {
 namespace {
@@ -154,8 +155,9 @@ TEST(HalftoneShapes, VeryWideToVeryTallTakesTheCheapOrderAndStaysExact) {
 // centres rather than weighing partly covered ones, so it is the same area average only at whole
 // ratios; it rounds its rows to 8 bits in between, so it may be a level away from the exact mean.
 TEST(HalftoneAgainstPillow, BoxFilterAgreesWithinOneLevel) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kPillow);
   const auto python = PythonWithPillow();
-  if (!python) GTEST_SKIP() << "Pillow not installed";
+  ASSERT_TRUE(python);
   const auto dir = TempDir("halftone");
   auto source = MakePhotoLikeImage(640, 420, 40);
   WritePpm(*source, dir / "in.ppm");

@@ -14,6 +14,7 @@
 #include "imaging/palette_match.h"
 #include "imaging/round_half_even.h"
 #include "tests/imaging/image_helpers.h"
+#include "tests/support/external_tools.h"
 
 namespace quorvex::test {
 namespace {
@@ -288,7 +289,7 @@ TEST(RoundHalfEven, AgreesWithNearbyint) {
 // Golden data from an independent tool for the quarter and half turns (ImageMagick turns
 // clockwise for positive angles).
 TEST(RotateAgainstImageMagick, QuarterAndHalfTurns) {
-  if (!RunCommand("convert -version > /dev/null 2>&1")) GTEST_SKIP() << "ImageMagick not installed";
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kImageMagick);
   const auto dir = TempDir("rotate");
   auto source = MakeRandomImage(19, 11, TPixelFormat::pf24bit, 8);
   WritePpm(*source, dir / "in.ppm");

@@ -9,6 +9,7 @@
 #include "jpegextra/cmyk_convert.h"
 #include "jpegextra/jpeg_image.h"
 #include "tests/jpegextra/codec_test_support.h"
+#include "tests/support/external_tools.h"
 
 namespace quorvex {
 namespace {
@@ -40,6 +41,7 @@ struct ColourCase {
 class ColourDecodeTest : public ::testing::TestWithParam<ColourCase> {};
 
 TEST_P(ColourDecodeTest, GivesBlueGreenRedRowsLikeDjpeg) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg, quorvex_test::Tool::kDjpeg);
   TempDir dir;
   const auto bytes =
       CjpegPattern(dir, GetParam().width, GetParam().height, GetParam().cjpegArguments);
@@ -65,6 +67,7 @@ INSTANTIATE_TEST_SUITE_P(Files, ColourDecodeTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(JpegDecodeTest, RgbCodedFileDecodesLikeTheSamePictureInYCbCr) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
   TempDir dir;
   const Pixels source = codectest::Pattern(30, 20);
   auto decode = [&](const std::string& arguments) {
@@ -83,6 +86,7 @@ TEST(JpegDecodeTest, RgbCodedFileDecodesLikeTheSamePictureInYCbCr) {
 
 // Gray files (and colour files with Grayscale on) go through the 236-level quantizer.
 TEST(JpegDecodeTest, GrayFileGivesAn8BitRasterWith236GrayEntries) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg, quorvex_test::Tool::kDjpeg);
   TempDir dir;
   const auto bytes = CjpegPattern(dir, 37, 29, "-grayscale");
   TMemoryStream stream = StreamOf(bytes);
@@ -104,6 +108,7 @@ TEST(JpegDecodeTest, GrayFileGivesAn8BitRasterWith236GrayEntries) {
 }
 
 TEST(JpegDecodeTest, GrayscaleSettingQuantizesAColourFileToGray) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg, quorvex_test::Tool::kDjpeg);
   TempDir dir;
   const auto bytes = CjpegPattern(dir, 26, 18);
   TMemoryStream stream = StreamOf(bytes);
@@ -119,6 +124,7 @@ TEST(JpegDecodeTest, GrayscaleSettingQuantizesAColourFileToGray) {
 class EightBitOutputTest : public ::testing::TestWithParam<bool> {};
 
 TEST_P(EightBitOutputTest, QuantizesColourTo236ColoursLikeDjpeg) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg, quorvex_test::Tool::kDjpeg);
   TempDir dir;
   const auto bytes = CjpegPattern(dir, 48, 40);
   TMemoryStream stream = StreamOf(bytes);
@@ -159,6 +165,7 @@ std::string Substitute(std::string text, const std::string& key, const std::stri
 }
 
 TEST_P(CmykDecodeTest, ConvertsInvertedInkToBlueGreenRed) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kPillow, quorvex_test::Tool::kImageMagick);
   TempDir dir;
   // Top half white, a black band, then the pattern.
   Pixels source = codectest::Pattern(32, 48);
@@ -228,6 +235,7 @@ TEST(CmykConvertTest, FormulaCorners) {
 }
 
 TEST(JpegDecodeTest, AssignToCopiesPixelsAndResolution) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg, quorvex_test::Tool::kDjpeg);
   TempDir dir;
   auto bytes = CjpegPattern(dir, 12, 10);
   codectest::SetDensity(bytes, 2, 28, 40);
@@ -250,6 +258,7 @@ TEST(JpegDecodeTest, AssignToCopiesPixelsAndResolution) {
 }
 
 TEST(JpegDecodeTest, HandlerFailureStopsTheDecodeAndLeavesNoRaster) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
   TempDir dir;
   TMemoryStream stream = StreamOf(CjpegPattern(dir, 64, 64));
   TJPEGImage jpeg;

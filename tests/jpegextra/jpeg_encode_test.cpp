@@ -7,6 +7,7 @@
 
 #include "jpegextra/jpeg_image.h"
 #include "tests/jpegextra/codec_test_support.h"
+#include "tests/support/external_tools.h"
 
 namespace quorvex {
 namespace {
@@ -51,6 +52,7 @@ struct EncodeCase {
 class EncodeTest : public ::testing::TestWithParam<EncodeCase> {};
 
 TEST_P(EncodeTest, MatchesCjpeg) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
   TempDir dir;
   const Pixels source = codectest::Pattern(GetParam().width, GetParam().height);
   TBitmap raster;
@@ -77,6 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(JpegEncodeTest, GrayscaleEncodesTheChannelAverageAndKeepsTheGrayRaster) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
   TempDir dir;
   const Pixels source = codectest::Pattern(35, 21);
   Pixels gray{35, 21, 1, std::vector<uint8_t>(35 * 21)};
@@ -99,6 +102,7 @@ TEST(JpegEncodeTest, GrayscaleEncodesTheChannelAverageAndKeepsTheGrayRaster) {
 }
 
 TEST(JpegEncodeTest, IndexedRasterIsEncodedThroughItsPalette) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
   TempDir dir;
   TBitmap raster;
   raster.SetPixelFormat(TPixelFormat::pf8bit);
@@ -241,6 +245,7 @@ TEST(JpegEncodeTest, SavesAtTheStreamPosition) {
 }
 
 TEST(JpegEncodeTest, LoadedDataIsSavedAsLoadedApartFromTheJfifDensity) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
   TempDir dir;
   auto bytes = codectest::CjpegPattern(dir, 10, 10);
   codectest::SetDensity(bytes, 2, 28, 28);
@@ -335,6 +340,7 @@ TEST(JpegEncodeTest, WriteMetadataRunsAfterEncodingAndBeforeWriting) {
 }
 
 TEST(JpegEncodeTest, AssignFromAJpegObjectSharesDataAndCopiesTheRaster) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
   TempDir dir;
   auto bytes = codectest::CjpegPattern(dir, 12, 9);
   codectest::SetDensity(bytes, 1, 150, 150);

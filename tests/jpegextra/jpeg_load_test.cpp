@@ -6,6 +6,7 @@
 
 #include "jpegextra/jpeg_image.h"
 #include "tests/jpegextra/codec_test_support.h"
+#include "tests/support/external_tools.h"
 
 namespace quorvex {
 namespace {
@@ -77,6 +78,7 @@ TEST(JpegLoadTest, ZeroBytesLoadButFailToDecodeEveryTime) {
 }
 
 TEST(JpegLoadTest, FrameWiderThanTheLibraryAllowsFailsInTheHeader) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
   TempDir dir;
   auto bytes = CjpegPattern(dir, 16, 8);
   SetFrameSize(bytes, 65501, 8);
@@ -84,6 +86,7 @@ TEST(JpegLoadTest, FrameWiderThanTheLibraryAllowsFailsInTheHeader) {
 }
 
 TEST(JpegLoadTest, FrameAboveTheRasterLimitIsRefusedBeforeDecoding) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
   TempDir dir;
   auto bytes = CjpegPattern(dir, 16, 8);
   SetFrameSize(bytes, 16384, 16384);
@@ -100,6 +103,7 @@ TEST(JpegLoadTest, FrameAboveTheRasterLimitIsRefusedBeforeDecoding) {
 }
 
 TEST(JpegLoadTest, HeaderValuesOfColourGrayAndProgressiveFiles) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
   TempDir dir;
   struct Case {
     std::string arguments;
@@ -129,6 +133,7 @@ struct Density {
 class DensityTest : public ::testing::TestWithParam<Density> {};
 
 TEST_P(DensityTest, JfifDensityBecomesDpi) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
   TempDir dir;
   auto bytes = CjpegPattern(dir, 8, 8);
   codectest::SetDensity(bytes, GetParam().unit, GetParam().x, GetParam().y);
@@ -147,6 +152,7 @@ INSTANTIATE_TEST_SUITE_P(Units, DensityTest,
                                            Density{3, 300, 300, 0, 0}));
 
 TEST(JpegLoadTest, DensityWrittenByImageMagick) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kImageMagick);
   TempDir dir;
   codectest::WritePnm(dir.File("p.ppm"), codectest::Pattern(10, 10));
   codectest::Run("convert " + dir.File("p.ppm") + " -units PixelsPerInch -density 300 " +
@@ -159,6 +165,7 @@ TEST(JpegLoadTest, DensityWrittenByImageMagick) {
 }
 
 TEST(JpegLoadTest, NoJfifSegmentMeansNoDpi) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
   TempDir dir;
   auto bytes = CjpegPattern(dir, 8, 8);
   codectest::SetDensity(bytes, 1, 300, 300);
@@ -170,6 +177,7 @@ TEST(JpegLoadTest, NoJfifSegmentMeansNoDpi) {
 }
 
 TEST(JpegLoadTest, LoadsFromTheStreamPositionToItsEnd) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
   TempDir dir;
   const auto bytes = CjpegPattern(dir, 9, 7);
   std::vector<uint8_t> prefixed(3 + bytes.size(), 7);
@@ -184,6 +192,7 @@ TEST(JpegLoadTest, LoadsFromTheStreamPositionToItsEnd) {
 }
 
 TEST(JpegLoadTest, ReadFromStreamNeedsAllBytes) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
   TempDir dir;
   TMemoryStream stream = StreamOf(CjpegPattern(dir, 9, 7));
   TJPEGImage jpeg;
@@ -193,6 +202,7 @@ TEST(JpegLoadTest, ReadFromStreamNeedsAllBytes) {
 }
 
 TEST(JpegLoadTest, CutOffFilesDecodeWithTheRowsBeforeTheCut) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
   TempDir dir;
   for (const std::string arguments : {"", "-progressive"}) {
     const auto full = CjpegPattern(dir, 64, 64, arguments);
@@ -232,6 +242,7 @@ class RecordingJpeg : public TJPEGImage {
 };
 
 TEST(JpegLoadTest, MetadataHookRunsLastWithDataAtTheStart) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
   TempDir dir;
   auto bytes = CjpegPattern(dir, 8, 8);
   codectest::SetDensity(bytes, 1, 1, 1);
@@ -245,6 +256,7 @@ TEST(JpegLoadTest, MetadataHookRunsLastWithDataAtTheStart) {
 }
 
 TEST(JpegLoadTest, FailedLoadLeavesAUsableObject) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
   TempDir dir;
   TJPEGImage jpeg;
   TMemoryStream bad = StreamOf({0xFF, 0xD8});

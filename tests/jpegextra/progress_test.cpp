@@ -8,6 +8,7 @@
 #include "jpegextra/jpeg_image.h"
 #include "jpegextra/jpeg_progress.h"
 #include "tests/jpegextra/codec_test_support.h"
+#include "tests/support/external_tools.h"
 
 namespace quorvex {
 namespace {
@@ -93,7 +94,10 @@ struct Recorder {
 
 class ProgressTest : public ::testing::Test {
  protected:
-  void SetUp() override { stream_ = codectest::StreamOf(codectest::CjpegPattern(dir_, 64, 96)); }
+  void SetUp() override {
+    QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
+    stream_ = codectest::StreamOf(codectest::CjpegPattern(dir_, 64, 96));
+  }
   codectest::TempDir dir_;
   TMemoryStream stream_;
 };

@@ -20,6 +20,7 @@
 #include "jpegextra/metadata/jpeg_image_extra.h"
 #include "jpegextra/metadata/number_text.h"
 #include "jpegextra/metadata/rational.h"
+#include "tests/support/external_tools.h"
 
 namespace quorvex {
 namespace {
@@ -351,7 +352,7 @@ std::string Capture(const std::string& command) {
 // The other way round: what this project writes, exiftool reads back the same, without
 // warnings. Runs exiftool at test time.
 TEST(ExiftoolAgreement, ExiftoolReadsWhatWeWrite) {
-  if (std::system("exiftool -ver > /dev/null 2>&1") != 0) GTEST_SKIP() << "exiftool not installed";
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kExiftool);
   auto picture = std::make_unique<TBitmap>();
   picture->SetPixelFormat(TPixelFormat::pf24bit);
   picture->SetSize(320, 200);

@@ -10,6 +10,7 @@
 
 #include "jpegextra/metadata/exif_thumbnail_builder.h"
 #include "tests/metadata/jpeg_fixtures.h"
+#include "tests/support/external_tools.h"
 
 namespace quorvex {
 namespace {
@@ -196,6 +197,7 @@ Bytes ExifSegmentOf(const std::vector<std::string>& lines) {
 class LoadedResolution : public ::testing::TestWithParam<LoadDpi> {};
 
 TEST_P(LoadedResolution, FollowsTheTable) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
   static const Bytes base = test::CjpegBytes(32, 16, "-quality 80");
   Bytes jpeg = base;
   test::SetJfifDensity(jpeg, GetParam().Unit, GetParam().Density, GetParam().Density);
@@ -235,6 +237,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(JpegImageExtra, App1OfLengthOneFailsTheLoadAfterTheHeader) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
   Bytes jpeg = test::WithSegments(test::CjpegBytes(16, 16, ""), {0xFF, 0xE1, 0x00, 0x01});
   test::SetJfifDensity(jpeg, 1, 150, 150);
   TJPEGImageExtra image;
@@ -249,6 +252,7 @@ TEST(JpegImageExtra, App1OfLengthOneFailsTheLoadAfterTheHeader) {
 }
 
 TEST(JpegImageExtra, TruncatedPhotoshopBlockLoadsWithoutTheFlag) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
   const std::string caption = "0123456789";
   Bytes payload(std::begin("Photoshop 3.0"), std::end("Photoshop 3.0"));
   for (int b :

@@ -9,6 +9,7 @@
 #include "jpegextra/metadata/quality_estimate.h"
 #include "tests/metadata/exif_block_builder.h"
 #include "tests/metadata/jpeg_fixtures.h"
+#include "tests/support/external_tools.h"
 
 namespace quorvex {
 namespace {
@@ -277,6 +278,7 @@ TEST(MarkerWalk, TablesOfZerosAreNotAllOnesButStillEstimate100) {
 class CjpegQuality : public ::testing::TestWithParam<int> {};
 
 TEST_P(CjpegQuality, EstimateMatchesTheQualityTheFileWasWrittenAt) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
   TJpegMetadata metadata;
   const Bytes jpeg = test::CjpegBytes(48, 32, "-baseline -quality " + std::to_string(GetParam()));
   Walk(metadata, jpeg);
@@ -286,6 +288,7 @@ TEST_P(CjpegQuality, EstimateMatchesTheQualityTheFileWasWrittenAt) {
 INSTANTIATE_TEST_SUITE_P(Qualities, CjpegQuality, ::testing::Values(25, 50, 75, 90, 100));
 
 TEST(MarkerWalk, GrayscaleFileHasOneTable) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
   TJpegMetadata metadata;
   Walk(metadata, test::CjpegBytes(16, 16, "-grayscale -baseline -quality 50"));
   EXPECT_EQ(metadata.EstimatedQuality, 50);

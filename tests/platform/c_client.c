@@ -6,6 +6,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "component/quorvex_interface.h"
 #include "platform/object_context.h"
 #include "platform/winapi.h"
 
@@ -27,9 +28,6 @@ static int failures = 0;
       ++failures;                                                     \
     }                                                                 \
   } while (0)
-
-static const CLSID kClsidResize = {
-    0x77925133, 0x6c73, 0x401e, {0xb9, 0x54, 0x9c, 0xdf, 0xd1, 0xbc, 0xb3, 0xbe}};
 
 static void Utf16(const char* text, OLECHAR* out, int size) {
   MultiByteToWideChar(CP_ACP, 0, text, -1, out, size);
@@ -86,7 +84,7 @@ static void CreateAndInvoke(const char* server) {
   CHECK(CoInitialize(NULL) == S_OK);
   Utf16("Quorvex.Resize", name, 32);
   CHECK(CLSIDFromProgID(name, &clsid) == S_OK);
-  CHECK(IsEqualCLSID(&clsid, &kClsidResize));
+  CHECK(IsEqualCLSID(&clsid, &CLSID_Resize));
   CHECK(CoCreateInstance(&clsid, NULL, CLSCTX_INPROC_SERVER, &IID_IDispatch, (void**)&object) ==
         S_OK);
   if (object != NULL) {

@@ -14,8 +14,6 @@
 namespace {
 
 using quorvex_test::FakeResize;
-using quorvex_test::IResize;
-using quorvex_test::kIID_IResize;
 
 constexpr char16_t kIdl[] = u"" QUORVEX_SOURCE_DIR "/component/Quorvex.idl";
 
@@ -28,7 +26,7 @@ class Dispatch : public ::testing::Test {
   void SetUp() override {
     const std::u16string path = Wide(QUORVEX_SOURCE_DIR "/component/Quorvex.idl");
     ASSERT_EQ(LoadTypeLibEx(path.c_str(), REGKIND_NONE, &lib_), S_OK);
-    ASSERT_EQ(lib_->GetTypeInfoOfGuid(kIID_IResize, &info_), S_OK);
+    ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID_IResize, &info_), S_OK);
     object_ = std::make_unique<FakeResize>(info_);
   }
   void TearDown() override {

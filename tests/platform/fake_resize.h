@@ -6,45 +6,9 @@
 #include <atomic>
 #include <string>
 
-#include "platform/winapi.h"
+#include "component/quorvex_interface.h"
 
 namespace quorvex_test {
-
-// The interface as a C++ client declares it: 25 members after IDispatch, in table order.
-struct IResize : public IDispatch {
-  virtual HRESULT STDMETHODCALLTYPE get_Width(LONG* Value) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_Height(LONG* Value) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ResizeImage(LONG Width, LONG Height) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ScaleImage(LONG Factor) = 0;
-  virtual HRESULT STDMETHODCALLTYPE ResizeBox(LONG Width, LONG Height) = 0;
-  virtual HRESULT STDMETHODCALLTYPE RotateImage(FLOAT Angle) = 0;
-  virtual HRESULT STDMETHODCALLTYPE CropImage(LONG X1, LONG Y1, LONG X2, LONG Y2) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_GrayScale(VARIANT_BOOL* Value) = 0;
-  virtual HRESULT STDMETHODCALLTYPE put_GrayScale(VARIANT_BOOL Value) = 0;
-  virtual HRESULT STDMETHODCALLTYPE LoadFromFile(BSTR Filename) = 0;
-  virtual HRESULT STDMETHODCALLTYPE SaveToFile(BSTR Filename) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_JPGQuality(LONG* Value) = 0;
-  virtual HRESULT STDMETHODCALLTYPE put_JPGQuality(LONG Value) = 0;
-  virtual HRESULT STDMETHODCALLTYPE VariantIn(VARIANT JPGData) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_VariantOut(VARIANT* Value) = 0;
-  virtual HRESULT STDMETHODCALLTYPE StreamImage() = 0;
-  virtual HRESULT STDMETHODCALLTYPE FlipHorizontal() = 0;
-  virtual HRESULT STDMETHODCALLTYPE FlipVertical() = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_DPI(LONG* Value) = 0;
-  virtual HRESULT STDMETHODCALLTYPE put_DPI(LONG Value) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_Version(BSTR* Value) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_BackgroundColor(OLE_COLOR* Value) = 0;
-  virtual HRESULT STDMETHODCALLTYPE put_BackgroundColor(OLE_COLOR Value) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_GreyScale(VARIANT_BOOL* Value) = 0;
-  virtual HRESULT STDMETHODCALLTYPE put_GreyScale(VARIANT_BOOL Value) = 0;
-};
-
-inline constexpr IID kIID_IResize = {
-    0x6e7a0402, 0xecab, 0x44c5, {0xa8, 0x69, 0x93, 0x2c, 0x96, 0x5c, 0x84, 0x76}};
-inline constexpr CLSID kCLSID_Resize = {
-    0x77925133, 0x6c73, 0x401e, {0xb9, 0x54, 0x9c, 0xdf, 0xd1, 0xbc, 0xb3, 0xbe}};
-inline constexpr GUID kLIBID_Quorvex = {
-    0xfb2ad6cc, 0xda46, 0x40d5, {0xbb, 0x03, 0x31, 0x23, 0xe4, 0x00, 0x17, 0x44}};
 
 class FakeResize : public IResize, public ISupportErrorInfo {
  public:
@@ -60,7 +24,7 @@ class FakeResize : public IResize, public ISupportErrorInfo {
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == kIID_IResize) {
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IResize) {
       *ppv = static_cast<IResize*>(this);
     } else if (riid == IID_ISupportErrorInfo && supportsErrorInfo_) {
       *ppv = static_cast<ISupportErrorInfo*>(this);
@@ -101,7 +65,7 @@ class FakeResize : public IResize, public ISupportErrorInfo {
   }
 
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override {
-    return riid == kIID_IResize ? S_OK : S_FALSE;
+    return riid == IID_IResize ? S_OK : S_FALSE;
   }
 
   HRESULT STDMETHODCALLTYPE get_Width(LONG* v) override { return Get(v, width); }
@@ -142,7 +106,7 @@ class FakeResize : public IResize, public ISupportErrorInfo {
     // Fails the way the component does: error information and E_UNEXPECTED.
     ICreateErrorInfo* create = nullptr;
     CreateErrorInfo(&create);
-    create->SetGUID(kIID_IResize);
+    create->SetGUID(IID_IResize);
     create->SetSource(const_cast<LPOLESTR>(u"Quorvex.Resize"));
     create->SetDescription(const_cast<LPOLESTR>(u"No image loaded."));
     IErrorInfo* info = nullptr;

@@ -17,9 +17,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using quorvex_test::kCLSID_Resize;
-using quorvex_test::kIID_IResize;
-using quorvex_test::kLIBID_Quorvex;
 
 std::u16string Wide(const std::string& text) {
   std::u16string out(text.size() * 2 + 1, 0);
@@ -73,7 +70,7 @@ class TempRegistry : public ::testing::Test {
   }
   static std::u16string ClassKey() {
     OLECHAR text[39];
-    StringFromGUID2(kCLSID_Resize, text, 39);
+    StringFromGUID2(CLSID_Resize, text, 39);
     return u"CLSID\\" + std::u16string(text);
   }
   void RegisterServer(const std::string& modulePath) {
@@ -147,7 +144,7 @@ class ModuleTypeLib : public ::testing::Test {
   void SetUp() override {
     const std::u16string path = Wide(QUORVEX_TEST_SERVER);
     ASSERT_EQ(LoadTypeLibEx(path.c_str(), REGKIND_NONE, &lib_), S_OK);
-    ASSERT_EQ(lib_->GetTypeInfoOfGuid(kIID_IResize, &dispatch_), S_OK);
+    ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID_IResize, &dispatch_), S_OK);
     HREFTYPE href = 0;
     ASSERT_EQ(dispatch_->GetRefTypeOfImplType(static_cast<UINT>(-1), &href), S_OK);
     ASSERT_EQ(dispatch_->GetRefTypeInfo(href, &vtable_), S_OK);
@@ -165,7 +162,7 @@ class ModuleTypeLib : public ::testing::Test {
 TEST_F(ModuleTypeLib, LibraryAttributes) {
   TLIBATTR* attr = nullptr;
   ASSERT_EQ(lib_->GetLibAttr(&attr), S_OK);
-  EXPECT_TRUE(IsEqualGUID(attr->guid, kLIBID_Quorvex));
+  EXPECT_TRUE(IsEqualGUID(attr->guid, LIBID_Quorvex));
   EXPECT_EQ(attr->wMajorVerNum, 1);
   EXPECT_EQ(attr->wMinorVerNum, 0);
   EXPECT_EQ(attr->lcid, 0x409u);
@@ -193,7 +190,7 @@ TEST_F(ModuleTypeLib, DualInterfaceViews) {
 
   ASSERT_EQ(vtable_->GetTypeAttr(&attr), S_OK);
   EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
-  EXPECT_TRUE(IsEqualGUID(attr->guid, kIID_IResize));
+  EXPECT_TRUE(IsEqualGUID(attr->guid, IID_IResize));
   EXPECT_EQ(attr->cFuncs, 25);
   EXPECT_EQ(attr->cbSizeVft, 32 * sizeof(void*));
   EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FOLEAUTOMATION);
@@ -276,7 +273,7 @@ TEST_F(ModuleTypeLib, DispatchViewMovesResultsOutOfTheParameters) {
 
 TEST_F(ModuleTypeLib, CoclassNamesItsDefaultInterface) {
   ITypeInfo* coclass = nullptr;
-  ASSERT_EQ(lib_->GetTypeInfoOfGuid(kCLSID_Resize, &coclass), S_OK);
+  ASSERT_EQ(lib_->GetTypeInfoOfGuid(CLSID_Resize, &coclass), S_OK);
   TYPEATTR* attr = nullptr;
   coclass->GetTypeAttr(&attr);
   EXPECT_EQ(attr->typekind, TKIND_COCLASS);
@@ -347,7 +344,7 @@ TEST_F(ModuleTypeLib, AgreesWithTheInterfaceDescriptionFile) {
   std::string libid = idl.substr(uuid + 5, 36);
   for (char& c : libid) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   LPOLESTR text = nullptr;
-  StringFromCLSID(kLIBID_Quorvex, &text);
+  StringFromCLSID(LIBID_Quorvex, &text);
   EXPECT_EQ("{" + libid + "}", Narrow(text));
   CoTaskMemFree(text);
 
@@ -414,23 +411,23 @@ TEST_F(TempRegistry, TypeLibraryRegistrationRoundTrip) {
   ASSERT_EQ(LoadTypeLibEx(path.c_str(), REGKIND_NONE, &lib), S_OK);
   ASSERT_EQ(RegisterTypeLib(lib, path.c_str(), nullptr), S_OK);
   OLECHAR libid[39], iid[39];
-  StringFromGUID2(kLIBID_Quorvex, libid, 39);
-  StringFromGUID2(kIID_IResize, iid, 39);
+  StringFromGUID2(LIBID_Quorvex, libid, 39);
+  StringFromGUID2(IID_IResize, iid, 39);
   const std::u16string libKey = u"TypeLib\\" + std::u16string(libid) + u"\\1.0";
   EXPECT_TRUE(KeyExists(libKey + u"\\409\\win64"));
   EXPECT_TRUE(KeyExists(libKey + u"\\HELPDIR"));
   EXPECT_TRUE(KeyExists(u"Interface\\" + std::u16string(iid) + u"\\TypeLib"));
   BSTR registered = nullptr;
-  ASSERT_EQ(QueryPathOfRegTypeLib(kLIBID_Quorvex, 1, 0, 0x409, &registered), S_OK);
+  ASSERT_EQ(QueryPathOfRegTypeLib(LIBID_Quorvex, 1, 0, 0x409, &registered), S_OK);
   EXPECT_EQ(Take(registered), QUORVEX_TEST_SERVER);
   ITypeLib* again = nullptr;
-  ASSERT_EQ(LoadRegTypeLib(kLIBID_Quorvex, 1, 0, 0x409, &again), S_OK);
+  ASSERT_EQ(LoadRegTypeLib(LIBID_Quorvex, 1, 0, 0x409, &again), S_OK);
   again->Release();
 
-  ASSERT_EQ(UnRegisterTypeLib(kLIBID_Quorvex, 1, 0, 0x409, SYS_WIN64), S_OK);
+  ASSERT_EQ(UnRegisterTypeLib(LIBID_Quorvex, 1, 0, 0x409, SYS_WIN64), S_OK);
   EXPECT_FALSE(KeyExists(u"TypeLib\\" + std::u16string(libid)));
   EXPECT_FALSE(KeyExists(u"Interface\\" + std::u16string(iid)));
-  EXPECT_EQ(UnRegisterTypeLib(kLIBID_Quorvex, 1, 0, 0x409, SYS_WIN64), TYPE_E_LIBNOTREGISTERED);
+  EXPECT_EQ(UnRegisterTypeLib(LIBID_Quorvex, 1, 0, 0x409, SYS_WIN64), TYPE_E_LIBNOTREGISTERED);
   lib->Release();
 }
 
@@ -440,11 +437,11 @@ TEST_F(TempRegistry, ProgIdLeadsToTheRegisteredServer) {
   RegisterServer(QUORVEX_TEST_SERVER);
   CLSID clsid;
   ASSERT_EQ(CLSIDFromProgID(u"quorvex.resize", &clsid), S_OK);
-  EXPECT_TRUE(IsEqualCLSID(clsid, kCLSID_Resize));
+  EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_Resize));
   EXPECT_EQ(CLSIDFromProgID(u"Quorvex.Missing", &clsid), CO_E_CLASSSTRING);
   ASSERT_EQ(CoInitialize(nullptr), S_OK);
   IDispatch* object = nullptr;
-  ASSERT_EQ(CoCreateInstance(kCLSID_Resize, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+  ASSERT_EQ(CoCreateInstance(CLSID_Resize, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                              reinterpret_cast<void**>(&object)),
             S_OK);
   // Called by name, as a script does.
@@ -471,7 +468,7 @@ TEST_F(TempRegistry, ProgIdLeadsToTheRegisteredServer) {
   object->Release();
 
   IClassFactory* factory = nullptr;
-  ASSERT_EQ(CoGetClassObject(kCLSID_Resize, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+  ASSERT_EQ(CoGetClassObject(CLSID_Resize, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
                              reinterpret_cast<void**>(&factory)),
             S_OK);
   IUnknown* aggregated = nullptr;
@@ -481,7 +478,7 @@ TEST_F(TempRegistry, ProgIdLeadsToTheRegisteredServer) {
   factory->Release();
   CoFreeUnusedLibraries();  // locked: stays loaded
   EXPECT_NE(GetModuleHandleW(Wide(QUORVEX_TEST_SERVER).c_str()), nullptr);
-  ASSERT_EQ(CoGetClassObject(kCLSID_Resize, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+  ASSERT_EQ(CoGetClassObject(CLSID_Resize, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
                              reinterpret_cast<void**>(&factory)),
             S_OK);
   factory->LockServer(FALSE);
@@ -491,25 +488,25 @@ TEST_F(TempRegistry, ProgIdLeadsToTheRegisteredServer) {
 
 TEST_F(TempRegistry, CreationFailures) {
   IUnknown* object = nullptr;
-  EXPECT_EQ(CoCreateInstance(kCLSID_Resize, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+  EXPECT_EQ(CoCreateInstance(CLSID_Resize, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                              reinterpret_cast<void**>(&object)),
             REGDB_E_CLASSNOTREG);
   RegisterServer("/no/such/module.so");
-  EXPECT_EQ(CoCreateInstance(kCLSID_Resize, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+  EXPECT_EQ(CoCreateInstance(CLSID_Resize, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                              reinterpret_cast<void**>(&object)),
             CO_E_DLLNOTFOUND);
   RegisterServer(QUORVEX_TEST_PLAIN);
-  EXPECT_EQ(CoCreateInstance(kCLSID_Resize, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+  EXPECT_EQ(CoCreateInstance(CLSID_Resize, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                              reinterpret_cast<void**>(&object)),
             CO_E_ERRORINDLL);
-  EXPECT_EQ(CoCreateInstance(kCLSID_Resize, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown,
+  EXPECT_EQ(CoCreateInstance(CLSID_Resize, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown,
                              reinterpret_cast<void**>(&object)),
             REGDB_E_CLASSNOTREG);
   EXPECT_EQ(object, nullptr);
-  EXPECT_EQ(CoCreateInstance(kCLSID_Resize, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, nullptr),
+  EXPECT_EQ(CoCreateInstance(CLSID_Resize, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, nullptr),
             E_POINTER);
   LPOLESTR progId = nullptr;
-  EXPECT_EQ(ProgIDFromCLSID(kCLSID_Resize, &progId), REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(ProgIDFromCLSID(CLSID_Resize, &progId), REGDB_E_CLASSNOTREG);
 }
 
 TEST(Apartment, InitialisationCountsAndKeepsItsModel) {

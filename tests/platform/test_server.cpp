@@ -21,7 +21,7 @@ ITypeInfo* ResizeTypeInfo() {
     ITypeLib* lib = nullptr;
     ITypeInfo* found = nullptr;
     if (SUCCEEDED(LoadTypeLib(path, &lib))) {
-      lib->GetTypeInfoOfGuid(quorvex_test::kIID_IResize, &found);
+      lib->GetTypeInfoOfGuid(IID_IResize, &found);
       lib->Release();
     }
     return found;
@@ -82,7 +82,7 @@ extern "C" __attribute__((visibility("default"))) HRESULT DllGetClassObject(REFC
                                                                             void** ppv) {
   if (ppv == nullptr) return E_POINTER;
   *ppv = nullptr;
-  if (!IsEqualCLSID(clsid, quorvex_test::kCLSID_Resize)) return CLASS_E_CLASSNOTAVAILABLE;
+  if (!IsEqualCLSID(clsid, CLSID_Resize)) return CLASS_E_CLASSNOTAVAILABLE;
   return factory.QueryInterface(riid, ppv);
 }
 

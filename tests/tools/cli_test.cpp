@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "tests/support/external_tools.h"
 #include "tests/support/test_files.h"
 
 namespace quorvex {
@@ -43,7 +44,11 @@ ToolRun Quorvex(const ScratchDirectory& dir, const std::string& arguments) {
 class CliTest : public ::testing::Test {
  protected:
   ScratchDirectory dir;
-  std::string photo = MakeJpegWithCjpeg(dir, "photo.jpg", 120, 80);
+  std::string photo;
+  void SetUp() override {
+    QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
+    photo = MakeJpegWithCjpeg(dir, "photo.jpg", 120, 80);
+  }
 };
 
 TEST_F(CliTest, ConvertAppliesSettingsAndReportsThroughInfo) {
