@@ -2,79 +2,28 @@
 //   quorvex convert IN OUT [operations and settings, applied left to right]
 //   quorvex info [--json] FILE...
 //   quorvex register | unregister
+//   quorvex serve --root DIR [--listen HOST:PORT] [...]
 #include <CLI/CLI.hpp>
-#include <charconv>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <string>
 
+#include "client/resize_driver.h"
 #include "tools/commands.h"
-#include "tools/resize_driver.h"
+#include "webhost/serve_command.h"
 
 namespace {
 
 using quorvex::tools::ConvertStep;
 using Kind = ConvertStep::Kind;
 
-// Parses "A<sep>B<sep>..." into exactly count integers; throws CLI::ValidationError.
-std::vector<int32_t> ParseIntegers(const std::string& text, char separator, size_t count,
-                                   const std::string& option) {
-  std::vector<int32_t> numbers;
-  const char* p = text.data();
-  const char* end = p + text.size();
-  while (true) {
-    int base = 10;
-    const char* start = p;
-    bool negative = false;
-    if (p < end && *p == '-') {
-      negative = true;
-      ++p;
-    }
-    if (end - p > 2 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
-      base = 16;
-      p += 2;
-    }
-    int64_t value = 0;
-    const auto [next, ec] = std::from_chars(p, end, value, base);
-    if (ec != std::errc() || value > INT32_MAX + int64_t{negative} ||
-        (base == 16 && value > 0xFFFFFFFF))
-      throw CLI::ValidationError(option, "'" + text + "' is not a valid argument");
-    if (negative) value = -value;
-    numbers.push_back(static_cast<int32_t>(static_cast<uint32_t>(value)));
-    (void)start;
-    p = next;
-    if (p == end) break;
-    if (*p != separator)
-      throw CLI::ValidationError(option, "'" + text + "' is not a valid argument");
-    ++p;
-  }
-  if (numbers.size() != count)
-    throw CLI::ValidationError(option, "'" + text + "' is not a valid argument");
-  return numbers;
-}
-
-float ParseAngle(const std::string& text) {
-  try {
-    size_t used = 0;
-    const float angle = std::stof(text, &used);
-    if (used == text.size()) return angle;
-  } catch (const std::exception&) {
-  }
-  throw CLI::ValidationError("--rotate", "'" + text + "' is not a valid angle");
-}
-
-struct StepOption {
-  Kind kind;
-  char separator;
-  size_t count;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"Resize, rotate, crop and flip JPEG images, and report their properties."};
   app.require_subcommand(1);
-  app.set_version_flag("--version", [] { return quorvex::tools::ResizeDriver().Version(); });
+  app.set_version_flag("--version", [] { return quorvex::client::ResizeDriver().Version(); });
 
   auto* convert = app.add_subcommand(
       "convert", "Load IN, apply the operations in order, write OUT ('-' for standard output).");
@@ -82,26 +31,25 @@ int main(int argc, char** argv) {
   convert->add_option("IN", input, "JPEG file to read")->required();
   convert->add_option("OUT", output, "JPEG file to write, or - for standard output")->required();
 
-  std::map<CLI::Option*, StepOption> steps;
-  const auto valued = [&](const char* name, const char* help, Kind kind, char separator,
-                          size_t count) {
+  std::map<CLI::Option*, Kind> steps;
+  const auto valued = [&](const char* name, const char* help, Kind kind) {
     CLI::Option* option = convert->add_option(name)->description(help)->multi_option_policy(
         CLI::MultiOptionPolicy::TakeAll);
-    steps[option] = {kind, separator, count};
+    steps[option] = kind;
   };
   const auto flag = [&](const char* name, const char* help, Kind kind) {
-    steps[convert->add_flag(name)->description(help)] = {kind, 0, 0};
+    steps[convert->add_flag(name)->description(help)] = kind;
   };
-  valued("--quality", "JPEG quality 0..100 (default 90)", Kind::Quality, ',', 1);
-  valued("--dpi", "resolution written into the JPEG, 0..65535", Kind::Dpi, ',', 1);
+  valued("--quality", "JPEG quality 0..100 (default 90)", Kind::Quality);
+  valued("--dpi", "resolution written into the JPEG, 0..65535", Kind::Dpi);
   flag("--gray", "write a grayscale JPEG", Kind::Gray);
-  valued("--background", "colour of uncovered areas, 0xBBGGRR (default 0xFFFFFF)", Kind::Background,
-         ',', 1);
-  valued("--resize", "resize to WxH; a side of 0 keeps the aspect ratio", Kind::Resize, 'x', 2);
-  valued("--scale", "scale by PCT percent", Kind::Scale, ',', 1);
-  valued("--box", "shrink to fit inside WxH, keeping the aspect ratio", Kind::Box, 'x', 2);
-  valued("--rotate", "rotate by DEG degrees, counter-clockwise", Kind::Rotate, ',', 1);
-  valued("--crop", "cut out X1,Y1,X2,Y2", Kind::Crop, ',', 4);
+  valued("--background", "colour of uncovered areas, 0xBBGGRR (default 0xFFFFFF)",
+         Kind::Background);
+  valued("--resize", "resize to WxH; a side of 0 keeps the aspect ratio", Kind::Resize);
+  valued("--scale", "scale by PCT percent", Kind::Scale);
+  valued("--box", "shrink to fit inside WxH, keeping the aspect ratio", Kind::Box);
+  valued("--rotate", "rotate by DEG degrees, counter-clockwise", Kind::Rotate);
+  valued("--crop", "cut out X1,Y1,X2,Y2", Kind::Crop);
   flag("--flip-horizontal", "reverse the order of the rows (upside down)", Kind::FlipHorizontal);
   flag("--flip-vertical", "reverse each row (left and right swap)", Kind::FlipVertical);
 
@@ -116,8 +64,26 @@ int main(int argc, char** argv) {
   auto* unregistration =
       app.add_subcommand("unregister", "Remove the component module's registration.");
 
+  auto* serve = app.add_subcommand("serve", "Answer HTTP image requests for the files under DIR.");
+  quorvex::webhost::ServeOptions serving;
+  std::string listen = "127.0.0.1:8080";
+  serve->add_option("--root", serving.root, "folder whose JPEG files are served")->required();
+  serve->add_option("--listen", listen, "HOST:PORT to listen on; port 0 picks a free port")
+      ->check([&serving](const std::string& text) {
+        return quorvex::webhost::ParseListen(text, &serving) ? "" : "expected HOST:PORT";
+      });
+  serve->add_option("--workers", serving.workers, "page threads (default: one per processor)");
+  serve->add_option("--queue", serving.queue, "requests that may wait for a worker (default 64)");
+  serve->add_option("--key-file", serving.keyFile,
+                    "requests must carry sig=HMAC-SHA256 by this key");
+  serve->add_option("--max-upload", serving.maxUpload,
+                    "largest POST body in bytes (default 32 MiB)");
+  serve->add_option("--max-pixels", serving.maxPixels,
+                    "largest image in pixels (default 50000000)");
+
   try {
     app.parse(argc, argv);
+    if (*serve) return quorvex::webhost::RunServe(serving, std::cout, std::cerr);
     if (*registration) return quorvex::tools::RunRegister(true, std::cout, std::cerr);
     if (*unregistration) return quorvex::tools::RunRegister(false, std::cout, std::cerr);
     if (*convert) {
@@ -126,24 +92,22 @@ int main(int argc, char** argv) {
       for (CLI::Option* option : convert->parse_order()) {
         const auto found = steps.find(option);
         if (found == steps.end()) continue;
-        const StepOption& kind = found->second;
-        ConvertStep step{kind.kind, {}, 0};
-        if (kind.count > 0) {
-          const std::string& text = option->results().at(used[option]++);
-          if (kind.kind == Kind::Rotate) {
-            step.angle = ParseAngle(text);
-          } else {
-            step.numbers = ParseIntegers(text, kind.separator, kind.count, option->get_name());
-          }
-        }
-        plan.push_back(std::move(step));
+        const Kind kind = found->second;
+        std::string text;
+        if (quorvex::client::TakesValue(kind)) text = option->results().at(used[option]++);
+        std::optional<ConvertStep> step = quorvex::client::ParseStep(kind, text);
+        if (!step)
+          throw CLI::ValidationError(
+              option->get_name(),
+              "'" + text + "' is not a valid " + (kind == Kind::Rotate ? "angle" : "argument"));
+        plan.push_back(std::move(*step));
       }
       return quorvex::tools::RunConvert(input, output, plan, std::cout, std::cerr);
     }
     return quorvex::tools::RunInfo(files, json, std::cout, std::cerr);
   } catch (const CLI::ParseError& e) {
     return app.exit(e);
-  } catch (const quorvex::tools::DriverError& e) {
+  } catch (const quorvex::client::DriverError& e) {
     std::cerr << "quorvex: " << e.what() << '\n';
     return 1;
   }

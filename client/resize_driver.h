@@ -10,11 +10,17 @@
 
 #include "platform/winapi.h"
 
-namespace quorvex::tools {
+namespace quorvex::client {
 
 class DriverError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// A member of the object failed; what() is the object's own message.
+class ObjectError : public DriverError {
+ public:
+  using DriverError::DriverError;
 };
 
 // The component module the tool drives: $QUORVEX_MODULE, or the module built beside the tool.
@@ -23,9 +29,16 @@ std::string ModulePath();
 // Runs the module's DllRegisterServer or DllUnregisterServer; returns its result.
 HRESULT RunRegistration(bool doRegister);
 
+// The ProgID of the class the driver creates.
+inline constexpr char kResizeProgId[] = "Quorvex.Resize";
+
 class ResizeDriver {
  public:
-  ResizeDriver();
+  enum class Creation {
+    ModuleFactory,  // the module's own class factory: no registration needed
+    ProgId          // CLSIDFromProgID and CoCreateInstance, as a page does
+  };
+  explicit ResizeDriver(Creation creation = Creation::ModuleFactory);
   ~ResizeDriver();
   ResizeDriver(const ResizeDriver&) = delete;
   ResizeDriver& operator=(const ResizeDriver&) = delete;
@@ -33,6 +46,9 @@ class ResizeDriver {
   void LoadFromFile(const std::string& path);
   void SaveToFile(const std::string& path);
   std::vector<uint8_t> VariantOut();
+  void VariantIn(const uint8_t* data, size_t size);
+  // Writes the image into the response of the caller's object context.
+  void StreamImage();
 
   void SetJPGQuality(int32_t value);
   void SetDPI(int32_t value);
@@ -58,4 +74,4 @@ class ResizeDriver {
   std::unique_ptr<Object> object_;
 };
 
-}  // namespace quorvex::tools
+}  // namespace quorvex::client
