@@ -161,7 +161,10 @@ struct HttpServer::State {
         if (*uploadSize != 0) {
           // A body without a declared length that runs over the limit: the connection is
           // closed, since no answer can be queued while the upload is being read.
-          if (request->page.upload.size() + *uploadSize > options.maxUpload) return MHD_NO;
+          if (request->page.upload.size() + *uploadSize > options.maxUpload) {
+            request->status = 413;
+            return MHD_NO;
+          }
           request->page.upload.append(uploadData, *uploadSize);
           *uploadSize = 0;
           return MHD_YES;
