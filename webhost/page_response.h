@@ -24,8 +24,6 @@ class PageResponse final : public IResponse {
   // Minutes from now until the answer expires, when the page set it.
   const std::optional<long>& expiresMinutes() const { return expiresMinutes_; }
   std::vector<uint8_t>& body() { return body_; }
-  // References still held by others: a component must not keep the response past the page.
-  LONG ForeignReferences() const { return references_ - 1; }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
   // The response lives on the stack of the page that owns it; counting only keeps callers honest.

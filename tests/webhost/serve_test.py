@@ -166,6 +166,15 @@ class ServeTest(unittest.TestCase):
         self.assertGreater(int(size), 0)
         self.assertGreaterEqual(float(ms), 0)
 
+    def test_pixel_limit(self):
+        limited = Server(self.root, "--max-pixels", "4095999", scratch=self.scratch)
+        try:
+            self.assertEqual(limited.get("/photo.jpg?box=10x10")[::2],
+                             (422, b"The image has more than 4095999 pixels."))
+        finally:
+            self.assertEqual(limited.stop(), 0)
+        self.assertEqual(self.server.get("/photo.jpg?box=10x10")[0], 200)
+
     def test_busy_workers_and_full_queue(self):
         busy = Server(self.root, "--workers", "1", "--queue", "0", scratch=self.scratch)
         try:
