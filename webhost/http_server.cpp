@@ -59,6 +59,23 @@ enum MHD_Result CollectItem(void* items, enum MHD_ValueKind, const char* name, c
   return MHD_YES;
 }
 
+// A decoded path as one log field: control characters and blanks are written %XX, so that a
+// request cannot forge or split log lines.
+std::string LogField(const std::string& text) {
+  std::string field;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte == 0x7F || byte == '%') {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
+      field += escaped;
+    } else {
+      field += c;
+    }
+  }
+  return field;
+}
+
 }  // namespace
 
 struct HttpServer::State {
@@ -189,8 +206,8 @@ struct HttpServer::State {
     if (!request) return;
     const double ms =
         std::chrono::duration<double, std::milli>(Clock::now() - request->start).count();
-    std::fprintf(stderr, "%s %s %u %zu %.1f\n", request->method.c_str(), request->path.c_str(),
-                 request->status, request->bytes, ms);
+    std::fprintf(stderr, "%s %s %u %zu %.1f\n", request->method.c_str(),
+                 LogField(request->path).c_str(), request->status, request->bytes, ms);
     --inFlight;
   }
 };
