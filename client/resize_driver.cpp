@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "component/com_ptr.h"
 #include "component/quorvex_interface.h"
@@ -155,6 +156,7 @@ std::vector<uint8_t> ResizeDriver::VariantOut() {
 }
 
 void ResizeDriver::VariantIn(const uint8_t* data, size_t size) {
+  if (size > std::numeric_limits<ULONG>::max()) throw DriverError("Out of memory");
   SAFEARRAYBOUND bound{static_cast<ULONG>(size), 0};
   Variant bytes;
   SAFEARRAY* array = SafeArrayCreate(VT_UI1, 1, &bound);
