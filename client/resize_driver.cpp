@@ -1,6 +1,7 @@
-// The driver talks to the Resize object as a page script does: it loads the component module,
-// creates the object through the module's class factory and calls every member by name through
-// IDispatch. A failing member's message comes from the exception information it returns.
+// The driver talks to the Resize object as a page script does: it creates the object through
+// the component module's class factory, or by ProgID through the registry, and calls every
+// member by name through IDispatch. A failing member's message comes from the exception information
+// it returns.
 #include "client/resize_driver.h"
 
 #include <cstdio>

@@ -1,5 +1,5 @@
-// How the command-line tool talks to a Resize object. Every call is one member of the object;
-// a failing member raises DriverError with the object's own message.
+// How the command line and the web host talk to a Resize object. Every call is one member of the
+// object; a failing member raises DriverError with the object's own message.
 #pragma once
 
 #include <cstdint>
