@@ -48,16 +48,17 @@ def milliseconds(text):
 
 def wrk(url, connections, seconds):
     out = subprocess.run(["wrk", "-t", str(min(connections, 2)), "-c", str(connections), "-d",
-                          f"{seconds}s", "--timeout", "30s", "--latency", url], capture_output=True, check=True,
-                         text=True).stdout
-    errors = re.search(r"Non-2xx or 3xx responses: (\d+)", out)
-    socket = re.search(r"Socket errors: connect (\d+), read (\d+), write (\d+), timeout (\d+)", out)
+                          f"{seconds}s", "--timeout", "30s", "--latency", url],
+                         capture_output=True, check=True, text=True).stdout
+    failed = re.search(r"Non-2xx or 3xx responses: (\d+)", out)
+    broken = re.search(r"Socket errors: connect (\d+), read (\d+), write (\d+), timeout (\d+)",
+                       out)
     return {
         "rps": float(re.search(r"Requests/sec:\s+([\d.]+)", out).group(1)),
         "p50": milliseconds(re.search(r"50%\s+(\S+)", out).group(1)),
         "p99": milliseconds(re.search(r"99%\s+(\S+)", out).group(1)),
-        "errors": (int(errors.group(1)) if errors else 0) +
-                  (sum(int(n) for n in socket.groups()) if socket else 0),
+        "errors": (int(failed.group(1)) if failed else 0) +
+                  (sum(int(n) for n in broken.groups()) if broken else 0),
     }
 
 
