@@ -40,10 +40,11 @@ Variant Long(int32_t number) {
   return v;
 }
 
-Variant Text(const std::string& text) {
+// Arguments are bytes; a name that is not UTF-8 still reaches the same file.
+Variant FileName(const std::string& name) {
   Variant v;
   V_VT(&v.value) = VT_BSTR;
-  V_BSTR(&v.value) = Utf8ToNewBstr(text);
+  V_BSTR(&v.value) = FileNameToNewBstr(name);
   return v;
 }
 
@@ -136,11 +137,11 @@ ResizeDriver::ResizeDriver(Creation creation) : object_(std::make_unique<Object>
 ResizeDriver::~ResizeDriver() = default;
 
 void ResizeDriver::LoadFromFile(const std::string& path) {
-  object_->Call("LoadFromFile", DISPATCH_METHOD, Args(Text(path)));
+  object_->Call("LoadFromFile", DISPATCH_METHOD, Args(FileName(path)));
 }
 
 void ResizeDriver::SaveToFile(const std::string& path) {
-  object_->Call("SaveToFile", DISPATCH_METHOD, Args(Text(path)));
+  object_->Call("SaveToFile", DISPATCH_METHOD, Args(FileName(path)));
 }
 
 std::vector<uint8_t> ResizeDriver::VariantOut() {

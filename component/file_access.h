@@ -31,10 +31,16 @@ bool IsExistingFile(const std::string& name);
 // cannot be read completely or is larger than kMaxFileBytes.
 std::vector<uint8_t> ReadWholeFile(const std::string& name);
 
-// Puts bytes in place as the file's new content, all or nothing: they are written to a fresh
-// file beside it, which replaces the old one only when complete. An existing file survives any
-// failure unchanged. Raises EFCreateError.
-void ReplaceFile(const std::string& name, std::span<const uint8_t> bytes);
+// Makes bytes the content of the file that name finally refers to (symbolic links followed; a
+// dangling link's target is created). A new file, or an existing regular file with one name
+// whose owner, group and mode a fresh file can take, is replaced all or nothing by a complete
+// file written beside it, with the old mode minus set-ID bits. Everything else that may be
+// written (devices, FIFOs with a reader, files with several names, files in a directory the
+// caller cannot write to, files whose owner the caller cannot give away) is written through the
+// existing node, which is never replaced; room for a regular file's new content is reserved
+// first where the file system allows. A file the caller may not write, a directory, or a FIFO
+// without a reader is refused. Raises EFCreateError.
+void WriteWholeFile(const std::string& name, std::span<const uint8_t> bytes);
 
 // Larger inputs are not JPEG files this system reads: the codec counts bytes in 32 bits.
 inline constexpr uint64_t kMaxFileBytes = 0x7FFFFFFF;

@@ -115,7 +115,7 @@ void TResize::LoadJpeg(std::vector<uint8_t> bytes) {
 }
 
 void TResize::LoadFromFile(BSTR Filename) {
-  const std::string name = BstrToAnsi(Filename);
+  const std::string name = BstrToFileName(Filename);
   if (!IsExistingFile(name)) throw EInvalidGraphic("File not found or permission incorrect.");
   try {
     LoadJpeg(ReadWholeFile(name));
@@ -158,7 +158,9 @@ std::vector<uint8_t> TResize::EncodeImage() const {
 void TResize::SaveToFile(BSTR Filename) {
   RequireImage();
   try {
-    ReplaceFile(BstrToAnsi(Filename), EncodeImage());
+    // Encoding finishes before the file is touched, so a failed encoding leaves it alone.
+    const std::vector<uint8_t> bytes = EncodeImage();
+    WriteWholeFile(BstrToFileName(Filename), bytes);
   } catch (const std::exception&) {
     throw EInvalidGraphic("Cannot write file: " + BstrToUtf8(Filename));
   }

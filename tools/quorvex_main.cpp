@@ -4,11 +4,13 @@
 //   quorvex register | unregister
 //   quorvex serve --root DIR [--listen HOST:PORT] [...]
 #include <CLI/CLI.hpp>
+#include <cmath>
 #include <iostream>
 #include <map>
 #include <optional>
 #include <string>
 
+#include "client/option_values.h"
 #include "client/resize_driver.h"
 #include "tools/commands.h"
 #include "webhost/serve_command.h"
@@ -17,6 +19,38 @@ namespace {
 
 using quorvex::tools::ConvertStep;
 using Kind = ConvertStep::Kind;
+
+[[noreturn]] void Invalid(const std::string& option, const std::string& text) {
+  throw CLI::ValidationError(option, "'" + text + "' is not a valid argument");
+}
+
+std::vector<int32_t> Integers(const std::string& text, char separator, size_t count,
+                              const std::string& option) {
+  std::optional<std::vector<int32_t>> numbers =
+      quorvex::client::ParseIntegers(text, separator, count);
+  if (!numbers) Invalid(option, text);
+  return std::move(*numbers);
+}
+
+int32_t Colour(const std::string& text, const std::string& option) {
+  const std::optional<int32_t> colour = quorvex::client::ParseColour(text);
+  if (!colour) Invalid(option, text);
+  return *colour;
+}
+
+float Angle(const std::string& text, const std::string& option) {
+  const std::optional<float> angle = quorvex::client::ParseAngle(text);
+  if (!angle) throw CLI::ValidationError(option, "'" + text + "' is not a valid angle");
+  if (!std::isfinite(*angle))
+    throw CLI::ValidationError(option, "'" + text + "' is not a finite number of degrees");
+  return *angle;
+}
+
+struct StepOption {
+  Kind kind;
+  char separator;
+  size_t count;
+};
 
 }  // namespace
 
@@ -31,25 +65,26 @@ int main(int argc, char** argv) {
   convert->add_option("IN", input, "JPEG file to read")->required();
   convert->add_option("OUT", output, "JPEG file to write, or - for standard output")->required();
 
-  std::map<CLI::Option*, Kind> steps;
-  const auto valued = [&](const char* name, const char* help, Kind kind) {
+  std::map<CLI::Option*, StepOption> steps;
+  const auto valued = [&](const char* name, const char* help, Kind kind, char separator,
+                          size_t count) {
     CLI::Option* option = convert->add_option(name)->description(help)->multi_option_policy(
         CLI::MultiOptionPolicy::TakeAll);
-    steps[option] = kind;
+    steps[option] = {kind, separator, count};
   };
   const auto flag = [&](const char* name, const char* help, Kind kind) {
-    steps[convert->add_flag(name)->description(help)] = kind;
+    steps[convert->add_flag(name)->description(help)] = {kind, 0, 0};
   };
-  valued("--quality", "JPEG quality 0..100 (default 90)", Kind::Quality);
-  valued("--dpi", "resolution written into the JPEG, 0..65535", Kind::Dpi);
+  valued("--quality", "JPEG quality 0..100 (default 90)", Kind::Quality, ',', 1);
+  valued("--dpi", "resolution written into the JPEG, 0..65535", Kind::Dpi, ',', 1);
   flag("--gray", "write a grayscale JPEG", Kind::Gray);
-  valued("--background", "colour of uncovered areas, 0xBBGGRR (default 0xFFFFFF)",
-         Kind::Background);
-  valued("--resize", "resize to WxH; a side of 0 keeps the aspect ratio", Kind::Resize);
-  valued("--scale", "scale by PCT percent", Kind::Scale);
-  valued("--box", "shrink to fit inside WxH, keeping the aspect ratio", Kind::Box);
-  valued("--rotate", "rotate by DEG degrees, counter-clockwise", Kind::Rotate);
-  valued("--crop", "cut out X1,Y1,X2,Y2", Kind::Crop);
+  valued("--background", "colour of uncovered areas, 0xBBGGRR (default 0xFFFFFF)", Kind::Background,
+         ',', 1);
+  valued("--resize", "resize to WxH; a side of 0 keeps the aspect ratio", Kind::Resize, 'x', 2);
+  valued("--scale", "scale by PCT percent", Kind::Scale, ',', 1);
+  valued("--box", "shrink to fit inside WxH, keeping the aspect ratio", Kind::Box, 'x', 2);
+  valued("--rotate", "rotate by DEG degrees, counter-clockwise", Kind::Rotate, ',', 1);
+  valued("--crop", "cut out X1,Y1,X2,Y2", Kind::Crop, ',', 4);
   flag("--flip-horizontal", "reverse the order of the rows (upside down)", Kind::FlipHorizontal);
   flag("--flip-vertical", "reverse each row (left and right swap)", Kind::FlipVertical);
 
@@ -92,15 +127,19 @@ int main(int argc, char** argv) {
       for (CLI::Option* option : convert->parse_order()) {
         const auto found = steps.find(option);
         if (found == steps.end()) continue;
-        const Kind kind = found->second;
-        std::string text;
-        if (quorvex::client::TakesValue(kind)) text = option->results().at(used[option]++);
-        std::optional<ConvertStep> step = quorvex::client::ParseStep(kind, text);
-        if (!step)
-          throw CLI::ValidationError(
-              option->get_name(),
-              "'" + text + "' is not a valid " + (kind == Kind::Rotate ? "angle" : "argument"));
-        plan.push_back(std::move(*step));
+        const StepOption& kind = found->second;
+        ConvertStep step{kind.kind, {}, 0};
+        if (kind.count > 0) {
+          const std::string& text = option->results().at(used[option]++);
+          if (kind.kind == Kind::Rotate) {
+            step.angle = Angle(text, option->get_name());
+          } else if (kind.kind == Kind::Background) {
+            step.numbers = {Colour(text, option->get_name())};
+          } else {
+            step.numbers = Integers(text, kind.separator, kind.count, option->get_name());
+          }
+        }
+        plan.push_back(std::move(step));
       }
       return quorvex::tools::RunConvert(input, output, plan, std::cout, std::cerr);
     }

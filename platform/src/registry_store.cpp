@@ -7,10 +7,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <new>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -21,6 +24,8 @@ namespace platform_detail {
 namespace {
 
 constexpr const char* kHeader = "QUORVEX-REGISTRY 1";
+// How long a writer waits for another process's lock before it fails.
+constexpr std::chrono::milliseconds kLockWait{3000};
 
 uint64_t Fnv1a(const char* data, size_t size) {
   uint64_t hash = 0xcbf29ce484222325ull;
@@ -133,28 +138,64 @@ LSTATUS ErrnoStatus(int error) {
   }
 }
 
-// Holds flock on the lock file beside the registry for as long as it lives.
+// Holds flock on the lock file beside the registry for as long as it lives. A lock that another
+// process keeps for longer than `wait` is not taken: a hung writer must not hang every user.
 class FileLock {
  public:
-  FileLock(const std::string& registry, int operation)
-      : fd_(::open((registry + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+  FileLock(const std::string& registry, int operation, std::chrono::milliseconds wait)
+      : fd_(OpenLockFile(registry + ".lock")) {
     if (fd_.get() < 0) {
       status_ = ErrnoStatus(errno);
       return;
     }
-    while (::flock(fd_.get(), operation) != 0) {
-      if (errno != EINTR) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (::flock(fd_.get(), operation | LOCK_NB) != 0) {
+      if (errno == EINTR) continue;
+      if (errno != EWOULDBLOCK) {
         status_ = ErrnoStatus(errno);
         return;
       }
+      if (std::chrono::steady_clock::now() >= deadline) {
+        status_ = ERROR_LOCK_VIOLATION;
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
   LSTATUS status() const { return status_; }
 
  private:
+  // flock works on a descriptor opened for reading too, for users who may not write the file.
+  static int OpenLockFile(const std::string& name) {
+    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    return fd >= 0 || errno != EACCES ? fd : ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  }
+
   Fd fd_;
   LSTATUS status_ = ERROR_SUCCESS;
 };
+
+std::string DirectoryOf(const std::string& file) {
+  const size_t slash = file.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : file.substr(0, slash);
+}
+
+// The file the registry name finally refers to, through symbolic links (a dangling one
+// included: its target is where a new registry goes), so that a link is followed, never replaced.
+std::string ResolveLinks(std::string file) {
+  constexpr int kMaxLinks = 40;
+  for (int hops = 0; hops < kMaxLinks; ++hops) {
+    struct stat info;
+    if (::lstat(file.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
+    std::string target(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(file.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<size_t>(length) >= target.size()) break;
+    target.resize(static_cast<size_t>(length));
+    file = target.front() == '/' ? target : DirectoryOf(file) + "/" + target;
+  }
+  return file;
+}
 
 LSTATUS EnsureDirectory(const std::string& file) {
   const std::filesystem::path dir = std::filesystem::path(file).parent_path();
@@ -192,36 +233,46 @@ LSTATUS LoadUnlocked(const std::string& file, RegistryTree* tree) {
   return ParseRegistry(text, tree);
 }
 
+// Writes a complete new file beside the registry and renames it over the old one, which keeps
+// its mode and, where the writer may give them, its owner and group.
 LSTATUS WriteAtomically(const std::string& file, const std::string& text) {
-  std::ostringstream name;
-  name << file << ".tmp." << ::getpid() << "."
-       << std::hash<std::thread::id>()(std::this_thread::get_id());
-  const std::string temp = name.str();
-  {
-    Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-    if (fd.get() < 0) return ErrnoStatus(errno);
-    size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        const int error = errno;
-        ::unlink(temp.c_str());
-        return ErrnoStatus(error);
-      }
-      done += static_cast<size_t>(n);
-    }
-    if (::fsync(fd.get()) != 0) {
-      const int error = errno;
-      ::unlink(temp.c_str());
-      return ErrnoStatus(error);
-    }
+  struct stat existing;
+  const bool replacing = ::stat(file.c_str(), &existing) == 0;
+  std::random_device random;
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+    std::ostringstream name;
+    name << file << ".tmp." << ::getpid() << "." << random();
+    temp = name.str();
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EEXIST) return ErrnoStatus(errno);
   }
-  if (::rename(temp.c_str(), file.c_str()) != 0) {
-    const int error = errno;
+  if (fd < 0) return ERROR_REGISTRY_IO_FAILED;
+  Fd owned(fd);
+  const auto fail = [&](int error) {
     ::unlink(temp.c_str());
     return ErrnoStatus(error);
+  };
+  if (replacing) {
+    // Owner and group where the writer may give them away, else at least the group; the mode
+    // is kept either way.
+    const bool kept = ::fchown(fd, existing.st_uid, existing.st_gid) == 0 ||
+                      ::fchown(fd, static_cast<uid_t>(-1), existing.st_gid) == 0;
+    static_cast<void>(kept);
+    if (::fchmod(fd, existing.st_mode & 0777) != 0) return fail(errno);
   }
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return fail(errno);
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (::fsync(fd) != 0) return fail(errno);
+  if (::rename(temp.c_str(), file.c_str()) != 0) return fail(errno);
   return ERROR_SUCCESS;
 }
 
@@ -353,15 +404,15 @@ LSTATUS ParseRegistry(const std::string& text, RegistryTree* tree) {
 
 LSTATUS LoadRegistry(RegistryTree* tree) {
   try {
-    const std::string file = RegistryLocation();
+    const std::string file = ResolveLinks(RegistryLocation());
     std::error_code ec;
     if (!std::filesystem::exists(std::filesystem::path(file).parent_path(), ec)) {
       *tree = RegistryTree();
       return ERROR_SUCCESS;
     }
-    // Replacement is atomic, so a reader that cannot take the lock (a read-only directory)
-    // still sees a whole file.
-    FileLock lock(file, LOCK_SH);
+    // Replacement is atomic, so a reader that cannot take the lock at once (a writer holds it,
+    // or the directory is read-only) still sees a whole file.
+    FileLock lock(file, LOCK_SH, std::chrono::milliseconds(0));
     return LoadUnlocked(file, tree);
   } catch (const std::bad_alloc&) {
     return ERROR_NOT_ENOUGH_MEMORY;
@@ -370,10 +421,10 @@ LSTATUS LoadRegistry(RegistryTree* tree) {
 
 LSTATUS UpdateRegistry(const std::function<LSTATUS(RegistryTree&, bool* changed)>& change) {
   try {
-    const std::string file = RegistryLocation();
+    const std::string file = ResolveLinks(RegistryLocation());
     LSTATUS status = EnsureDirectory(file);
     if (status != ERROR_SUCCESS) return status;
-    FileLock lock(file, LOCK_EX);
+    FileLock lock(file, LOCK_EX, kLockWait);
     if (lock.status() != ERROR_SUCCESS) return lock.status();
     RegistryTree tree;
     status = LoadUnlocked(file, &tree);

@@ -2,10 +2,13 @@
 //
 // Location: the file named by the environment variable QUORVEX_REGISTRY, else
 // $XDG_CONFIG_HOME/quorvex/registry, else ~/.config/quorvex/registry. A missing file is an empty
-// registry. Writers take an exclusive flock on "<file>.lock", read the current content, apply
-// their change and replace the file by renaming a fully written temporary file, so readers see
-// either the old or the new registry, never a mixture, and concurrent writers never lose each
-// other's changes. A file that does not parse or whose checksum does not match is reported as
+// registry; a symbolic link is followed to the file it names. Writers take an exclusive flock on
+// "<file>.lock", read the current content, apply their change and replace the file by renaming
+// a fully written, exclusively created temporary file that has taken the old file's mode (and
+// owner and group where the writer may give them), so readers see either the old or the new
+// registry, never a mixture, and concurrent writers never lose each other's changes. A lock
+// held elsewhere for more than a few seconds fails a writer with ERROR_LOCK_VIOLATION; a reader
+// then reads without it. A file that does not parse or whose checksum does not match is reported as
 // ERROR_REGISTRY_CORRUPT by every call and is never overwritten.
 //
 // Format (UTF-8 lines): "QUORVEX-REGISTRY 1", then per key "K <path>" followed by its values

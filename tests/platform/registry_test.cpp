@@ -1,9 +1,13 @@
 // The registry kept in a file: round trips, Windows' case rules, deletion rules, a damaged file
-// and concurrent writers from several processes.
+// and concurrent writers from several processes; mode, owner and links kept, a bounded lock wait.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -52,6 +56,14 @@ class Registry : public ::testing::Test {
                               KEY_WRITE, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     return key;
+  }
+  static std::u16string DefaultValueOf(const char16_t* path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+      return u"<no key>";
+    const std::u16string value = GetString(key, nullptr);
+    RegCloseKey(key);
+    return value;
   }
   std::string FileBytes() const {
     std::ifstream in(file_, std::ios::binary);
@@ -281,6 +293,69 @@ TEST_F(Registry, DefaultLocationFollowsTheConfigDirectory) {
   RegCloseKey(Create(u"Somewhere"));
   ::unsetenv("XDG_CONFIG_HOME");
   EXPECT_TRUE(fs::exists(config / "quorvex" / "registry"));
+}
+
+// A rewrite keeps what the file's owner chose for it, so other users go on reading it.
+struct Kept {
+  mode_t mode;
+  bool otherOwner;
+};
+class RegistryRewrite : public Registry, public ::testing::WithParamInterface<Kept> {};
+TEST_P(RegistryRewrite, KeepsModeAndOwner) {
+  if (GetParam().otherOwner && ::geteuid() != 0) GTEST_SKIP() << "needs root to give a file away";
+  HKEY key = Create(u"Kept");
+  ASSERT_EQ(SetString(key, nullptr, u"one"), ERROR_SUCCESS);
+  ASSERT_EQ(::chmod(file_.c_str(), GetParam().mode), 0);
+  const uid_t owner = GetParam().otherOwner ? 65534 : ::geteuid();
+  ASSERT_EQ(::chown(file_.c_str(), owner, GetParam().otherOwner ? 65534 : ::getegid()), 0);
+  ASSERT_EQ(SetString(key, nullptr, u"two"), ERROR_SUCCESS);
+  RegCloseKey(key);
+  struct stat info {};
+  ASSERT_EQ(::stat(file_.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, GetParam().mode);
+  EXPECT_EQ(info.st_uid, owner);
+  EXPECT_EQ(DefaultValueOf(u"Kept"), u"two");
+  for (const auto& entry : fs::directory_iterator(fs::path(file_).parent_path())) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name == "registry" || name == "registry.lock") << "left behind: " << name;
+  }
+}
+INSTANTIATE_TEST_SUITE_P(Modes, RegistryRewrite,
+                         ::testing::Values(Kept{0644, false}, Kept{0640, false}, Kept{0600, false},
+                                           Kept{0664, true}, Kept{0604, true}));
+
+TEST_F(Registry, ASymbolicLinkIsFollowedNotReplaced) {
+  const fs::path real = dir_ / "elsewhere" / "registry";
+  fs::create_directories(real.parent_path());
+  fs::create_directories(fs::path(file_).parent_path());
+  fs::create_symlink(real, file_);
+  for (const char16_t* name : {u"First", u"Second"}) {
+    HKEY key = Create(name);
+    ASSERT_EQ(SetString(key, nullptr, name), ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_TRUE(fs::is_symlink(file_));
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(real)));
+  }
+  EXPECT_EQ(DefaultValueOf(u"First"), u"First");
+  EXPECT_EQ(DefaultValueOf(u"Second"), u"Second");
+}
+
+TEST_F(Registry, AWriterGivesUpOnALockHeldElsewhereAndReadersGoOn) {
+  RegCloseKey(Create(u"Before"));
+  const int lock = ::open((file_ + ".lock").c_str(), O_RDWR);
+  ASSERT_GE(lock, 0);
+  ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+  const auto start = std::chrono::steady_clock::now();
+  HKEY key = nullptr;
+  EXPECT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, u"During", 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                            nullptr),
+            ERROR_LOCK_VIOLATION);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  HKEY before = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, u"Before", 0, KEY_READ, &before), ERROR_SUCCESS);
+  RegCloseKey(before);
+  ::close(lock);
+  RegCloseKey(Create(u"After"));
 }
 
 TEST_F(Registry, BadHandlesAndArguments) {

@@ -143,6 +143,18 @@ var again = loaded("js_out.jpg");
 checkSize("reloaded save", again, 800, 600);
 check("reloaded DPI", again.DPI, 150);
 check("reloaded GrayScale", again.GrayScale, true);
+// A save replaces a writable file and refuses a read-only one, which keeps its content.
+var kept = path("js_readonly.jpg");
+r.SaveToFile(kept);
+var keptSize = fso.GetFile(kept).Size;
+fso.GetFile(kept).Attributes = 1;
+var small = loaded("photo_100x80.jpg");
+checkError("SaveToFile over a read-only file", function () { small.SaveToFile(kept); },
+           "Cannot write file: " + kept);
+check("the read-only file is kept", fso.GetFile(kept).Size, keptSize);
+fso.GetFile(kept).Attributes = 0;
+small.SaveToFile(kept);
+check("a writable file is replaced", fso.GetFile(kept).Size < keptSize, true);
 // Wine's JScript cannot look into a byte array, but it can hold one and pass it on.
 var data = r.VariantOut;
 var copy = new ActiveXObject(PROG_ID);
