@@ -6,27 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "client/operation_steps.h"
+
 namespace quorvex::tools {
 
 // One operation or setting of `convert`, in the order given on the command line.
-struct ConvertStep {
-  enum class Kind {
-    Quality,
-    Dpi,
-    Gray,
-    Background,
-    Resize,
-    Scale,
-    Box,
-    Rotate,
-    Crop,
-    FlipHorizontal,
-    FlipVertical
-  };
-  Kind kind;
-  std::vector<int32_t> numbers;  // the option's integer arguments
-  float angle = 0;               // for Rotate
-};
+using ConvertStep = client::Step;
 
 int RunConvert(const std::string& input, const std::string& output,
                const std::vector<ConvertStep>& steps, std::ostream& out, std::ostream& err);

@@ -1,11 +1,14 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
+#include "client/resize_driver.h"
 #include "tools/commands.h"
 #include "tools/metadata_report.h"
-#include "tools/resize_driver.h"
 
 namespace quorvex::tools {
+
+using client::DriverError;
+using client::ResizeDriver;
 
 int RunInfo(const std::vector<std::string>& files, bool json, std::ostream& out,
             std::ostream& err) {

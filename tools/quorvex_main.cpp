@@ -2,6 +2,7 @@
 //   quorvex convert IN OUT [operations and settings, applied left to right]
 //   quorvex info [--json] FILE...
 //   quorvex register | unregister
+//   quorvex serve --root DIR [--listen HOST:PORT] [...]
 #include <CLI/CLI.hpp>
 #include <cmath>
 #include <iostream>
@@ -9,9 +10,10 @@
 #include <optional>
 #include <string>
 
+#include "client/option_values.h"
+#include "client/resize_driver.h"
 #include "tools/commands.h"
-#include "tools/option_values.h"
-#include "tools/resize_driver.h"
+#include "webhost/serve_command.h"
 
 namespace {
 
@@ -25,19 +27,19 @@ using Kind = ConvertStep::Kind;
 std::vector<int32_t> Integers(const std::string& text, char separator, size_t count,
                               const std::string& option) {
   std::optional<std::vector<int32_t>> numbers =
-      quorvex::tools::ParseIntegers(text, separator, count);
+      quorvex::client::ParseIntegers(text, separator, count);
   if (!numbers) Invalid(option, text);
   return std::move(*numbers);
 }
 
 int32_t Colour(const std::string& text, const std::string& option) {
-  const std::optional<int32_t> colour = quorvex::tools::ParseColour(text);
+  const std::optional<int32_t> colour = quorvex::client::ParseColour(text);
   if (!colour) Invalid(option, text);
   return *colour;
 }
 
 float Angle(const std::string& text, const std::string& option) {
-  const std::optional<float> angle = quorvex::tools::ParseAngle(text);
+  const std::optional<float> angle = quorvex::client::ParseAngle(text);
   if (!angle) throw CLI::ValidationError(option, "'" + text + "' is not a valid angle");
   if (!std::isfinite(*angle))
     throw CLI::ValidationError(option, "'" + text + "' is not a finite number of degrees");
@@ -55,7 +57,7 @@ struct StepOption {
 int main(int argc, char** argv) {
   CLI::App app{"Resize, rotate, crop and flip JPEG images, and report their properties."};
   app.require_subcommand(1);
-  app.set_version_flag("--version", [] { return quorvex::tools::ResizeDriver().Version(); });
+  app.set_version_flag("--version", [] { return quorvex::client::ResizeDriver().Version(); });
 
   auto* convert = app.add_subcommand(
       "convert", "Load IN, apply the operations in order, write OUT ('-' for standard output).");
@@ -97,8 +99,26 @@ int main(int argc, char** argv) {
   auto* unregistration =
       app.add_subcommand("unregister", "Remove the component module's registration.");
 
+  auto* serve = app.add_subcommand("serve", "Answer HTTP image requests for the files under DIR.");
+  quorvex::webhost::ServeOptions serving;
+  std::string listen = "127.0.0.1:8080";
+  serve->add_option("--root", serving.root, "folder whose JPEG files are served")->required();
+  serve->add_option("--listen", listen, "HOST:PORT to listen on; port 0 picks a free port")
+      ->check([&serving](const std::string& text) {
+        return quorvex::webhost::ParseListen(text, &serving) ? "" : "expected HOST:PORT";
+      });
+  serve->add_option("--workers", serving.workers, "page threads (default: one per processor)");
+  serve->add_option("--queue", serving.queue, "requests that may wait for a worker (default 64)");
+  serve->add_option("--key-file", serving.keyFile,
+                    "requests must carry sig=HMAC-SHA256 by this key");
+  serve->add_option("--max-upload", serving.maxUpload,
+                    "largest POST body in bytes (default 32 MiB)");
+  serve->add_option("--max-pixels", serving.maxPixels,
+                    "largest image in pixels (default 50000000)");
+
   try {
     app.parse(argc, argv);
+    if (*serve) return quorvex::webhost::RunServe(serving, std::cout, std::cerr);
     if (*registration) return quorvex::tools::RunRegister(true, std::cout, std::cerr);
     if (*unregistration) return quorvex::tools::RunRegister(false, std::cout, std::cerr);
     if (*convert) {
@@ -126,7 +146,7 @@ int main(int argc, char** argv) {
     return quorvex::tools::RunInfo(files, json, std::cout, std::cerr);
   } catch (const CLI::ParseError& e) {
     return app.exit(e);
-  } catch (const quorvex::tools::DriverError& e) {
+  } catch (const quorvex::client::DriverError& e) {
     std::cerr << "quorvex: " << e.what() << '\n';
     return 1;
   }

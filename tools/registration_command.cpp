@@ -1,10 +1,14 @@
 #include <cstdio>
 #include <ostream>
 
+#include "client/resize_driver.h"
 #include "tools/commands.h"
-#include "tools/resize_driver.h"
 
 namespace quorvex::tools {
+
+using client::DriverError;
+using client::ModulePath;
+using client::RunRegistration;
 
 int RunRegister(bool doRegister, std::ostream& out, std::ostream& err) {
   try {

@@ -1,5 +1,6 @@
-// The values of `convert`'s options as text: numbers are decimal, each on its own between the
-// separators, with nothing around them; only colours may also be written in hexadecimal.
+// Operation values as text, read alike by the command line and the web host: numbers are
+// decimal, each on its own between the separators, with nothing around them; only colours may
+// also be written in hexadecimal.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace quorvex::tools {
+namespace quorvex::client {
 
 // Exactly `count` 32-bit decimal integers separated by `separator` ("120x80", "0,0,10,10").
 std::optional<std::vector<int32_t>> ParseIntegers(std::string_view text, char separator,
@@ -19,4 +20,4 @@ std::optional<int32_t> ParseColour(std::string_view text);
 // A decimal angle in degrees, as a float; nullopt for text that is not a number.
 std::optional<float> ParseAngle(std::string_view text);
 
-}  // namespace quorvex::tools
+}  // namespace quorvex::client

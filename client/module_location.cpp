@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "tools/resize_driver.h"
+#include "client/resize_driver.h"
 
-namespace quorvex::tools {
+namespace quorvex::client {
 
 std::string ModulePath() {
   if (const char* path = std::getenv("QUORVEX_MODULE"); path != nullptr && *path != 0) return path;
@@ -21,4 +21,4 @@ std::string ModulePath() {
   return installed.string();
 }
 
-}  // namespace quorvex::tools
+}  // namespace quorvex::client

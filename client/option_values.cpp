@@ -1,10 +1,10 @@
-#include "tools/option_values.h"
+#include "client/option_values.h"
 
 #include <charconv>
 #include <cmath>
 #include <limits>
 
-namespace quorvex::tools {
+namespace quorvex::client {
 
 namespace {
 
@@ -63,4 +63,4 @@ std::optional<float> ParseAngle(std::string_view text) {
   return angle;
 }
 
-}  // namespace quorvex::tools
+}  // namespace quorvex::client

@@ -1,5 +1,5 @@
-// How the command-line tool talks to a Resize object. Every call is one member of the object;
-// a failing member raises DriverError with the object's own message.
+// How the command line and the web host talk to a Resize object. Every call is one member of the
+// object; a failing member raises DriverError with the object's own message.
 #pragma once
 
 #include <cstdint>
@@ -10,23 +10,36 @@
 
 #include "platform/winapi.h"
 
-namespace quorvex::tools {
+namespace quorvex::client {
 
 class DriverError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-// The component module the tool drives: $QUORVEX_MODULE, or the one installed or built beside
+// A member of the object failed; what() is the object's own message.
+class ObjectError : public DriverError {
+ public:
+  using DriverError::DriverError;
+};
+
+// The component module a client drives: $QUORVEX_MODULE, or the one installed or built beside
 // the tool (module_location.cpp).
 std::string ModulePath();
 
 // Runs the module's DllRegisterServer or DllUnregisterServer; returns its result.
 HRESULT RunRegistration(bool doRegister);
 
+// The ProgID of the class the driver creates.
+inline constexpr char kResizeProgId[] = "Quorvex.Resize";
+
 class ResizeDriver {
  public:
-  ResizeDriver();
+  enum class Creation {
+    ModuleFactory,  // the module's own class factory: no registration needed
+    ProgId          // CLSIDFromProgID and CoCreateInstance, as a page does
+  };
+  explicit ResizeDriver(Creation creation = Creation::ModuleFactory);
   ~ResizeDriver();
   ResizeDriver(const ResizeDriver&) = delete;
   ResizeDriver& operator=(const ResizeDriver&) = delete;
@@ -34,6 +47,9 @@ class ResizeDriver {
   void LoadFromFile(const std::string& path);
   void SaveToFile(const std::string& path);
   std::vector<uint8_t> VariantOut();
+  void VariantIn(const uint8_t* data, size_t size);
+  // Writes the image into the response of the caller's object context.
+  void StreamImage();
 
   void SetJPGQuality(int32_t value);
   void SetDPI(int32_t value);
@@ -59,4 +75,4 @@ class ResizeDriver {
   std::unique_ptr<Object> object_;
 };
 
-}  // namespace quorvex::tools
+}  // namespace quorvex::client

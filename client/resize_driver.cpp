@@ -1,16 +1,19 @@
-// The driver talks to the Resize object as a page script does: it loads the component module,
-// creates the object through the module's class factory and calls every member by name through
-// IDispatch. A failing member's message comes from the exception information it returns.
-#include "tools/resize_driver.h"
+// The driver talks to the Resize object as a page script does: it creates the object through
+// the component module's class factory, or by ProgID through the registry, and calls every
+// member by name through IDispatch. A failing member's message comes from the exception information
+// it returns.
+#include "client/resize_driver.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
 
 #include "component/com_ptr.h"
 #include "component/quorvex_interface.h"
 #include "component/text_conversion.h"
 
-namespace quorvex::tools {
+namespace quorvex::client {
 
 namespace {
 
@@ -91,7 +94,7 @@ struct ResizeDriver::Object {
     SysFreeString(exception.bstrDescription);
     SysFreeString(exception.bstrSource);
     SysFreeString(exception.bstrHelpFile);
-    if (result == DISP_E_EXCEPTION) throw DriverError(description);
+    if (result == DISP_E_EXCEPTION) throw ObjectError(description);
     if (FAILED(result)) throw DriverError(std::string(name) + ": " + ResultText(result));
     return value;
   }
@@ -102,18 +105,27 @@ struct ResizeDriver::Object {
   }
 };
 
-ResizeDriver::ResizeDriver() : object_(std::make_unique<Object>()) {
-  const std::string path = ModulePath();
-  object_->module = LoadLibraryW(Utf8ToOle(path).c_str());
-  if (object_->module == nullptr) throw DriverError("cannot load the component module " + path);
-  using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, LPVOID*);
-  const auto getClassObject = Export<GetClassObject>(object_->module, "DllGetClassObject");
-  TComPtr<IClassFactory> factory;
-  HRESULT result = getClassObject != nullptr
-                       ? getClassObject(CLSID_Resize, IID_IClassFactory, factory.PutVoid())
-                       : E_FAIL;
-  if (SUCCEEDED(result))
-    result = factory->CreateInstance(nullptr, IID_IDispatch, object_->dispatch.PutVoid());
+ResizeDriver::ResizeDriver(Creation creation) : object_(std::make_unique<Object>()) {
+  HRESULT result = S_OK;
+  if (creation == Creation::ProgId) {
+    CLSID clsid{};
+    result = CLSIDFromProgID(Utf8ToOle(kResizeProgId).c_str(), &clsid);
+    if (SUCCEEDED(result))
+      result = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                object_->dispatch.PutVoid());
+  } else {
+    const std::string path = ModulePath();
+    object_->module = LoadLibraryW(Utf8ToOle(path).c_str());
+    if (object_->module == nullptr) throw DriverError("cannot load the component module " + path);
+    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, LPVOID*);
+    const auto getClassObject = Export<GetClassObject>(object_->module, "DllGetClassObject");
+    TComPtr<IClassFactory> factory;
+    result = getClassObject != nullptr
+                 ? getClassObject(CLSID_Resize, IID_IClassFactory, factory.PutVoid())
+                 : E_FAIL;
+    if (SUCCEEDED(result))
+      result = factory->CreateInstance(nullptr, IID_IDispatch, object_->dispatch.PutVoid());
+  }
   if (FAILED(result)) throw DriverError("cannot create the Resize object: " + ResultText(result));
 }
 
@@ -138,6 +150,22 @@ std::vector<uint8_t> ResizeDriver::VariantOut() {
     SafeArrayUnaccessData(array);
   }
   return bytes;
+}
+
+void ResizeDriver::VariantIn(const uint8_t* data, size_t size) {
+  if (size > std::numeric_limits<ULONG>::max()) throw DriverError("Out of memory");
+  SAFEARRAYBOUND bound{static_cast<ULONG>(size), 0};
+  Variant bytes;
+  SAFEARRAY* array = SafeArrayCreate(VT_UI1, 1, &bound);
+  if (array == nullptr) throw DriverError("Out of memory");
+  V_VT(&bytes.value) = VT_ARRAY | VT_UI1;
+  V_ARRAY(&bytes.value) = array;
+  if (size > 0) std::memcpy(array->pvData, data, size);
+  object_->Call("VariantIn", DISPATCH_METHOD, Args(std::move(bytes)));
+}
+
+void ResizeDriver::StreamImage() {
+  object_->Call("StreamImage", DISPATCH_METHOD);
 }
 
 void ResizeDriver::SetJPGQuality(int32_t value) {
@@ -213,4 +241,4 @@ HRESULT RunRegistration(bool doRegister) {
   return result;
 }
 
-}  // namespace quorvex::tools
+}  // namespace quorvex::client

@@ -1,0 +1,206 @@
+"""`quorvex serve` over real HTTP on loopback: operations, headers, errors, limits, signatures,
+concurrency and a graceful stop."""
+import concurrent.futures
+import hashlib
+import hmac
+import os
+import shutil
+import socket
+import tempfile
+import threading
+import time
+import unittest
+
+from serving import PHOTO, Server, identify
+
+KEY = b"test signing key"
+
+
+class ServeTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.scratch = tempfile.mkdtemp(prefix="quorvex-serve-test-")
+        cls.root = os.path.join(cls.scratch, "root")
+        os.makedirs(os.path.join(cls.root, "sub"))
+        shutil.copy(PHOTO, os.path.join(cls.root, "photo.jpg"))
+        shutil.copy(PHOTO, os.path.join(cls.scratch, "secret.jpg"))
+        with open(os.path.join(cls.root, "text.jpg"), "w") as text:
+            text.write("not a picture")
+        os.symlink(os.path.join(cls.scratch, "secret.jpg"), os.path.join(cls.root, "out.jpg"))
+        os.symlink("photo.jpg", os.path.join(cls.root, "in.jpg"))
+        key_file = os.path.join(cls.scratch, "key")
+        with open(key_file, "wb") as key:
+            key.write(KEY + b"\n")
+        cls.server = Server(cls.root, "--workers", "4", "--max-upload", "1000000",
+                            scratch=cls.scratch)
+        cls.signed = Server(cls.root, "--key-file", key_file, scratch=cls.scratch)
+
+    @classmethod
+    def tearDownClass(cls):
+        for server in (cls.server, cls.signed):
+            assert server.stop() == 0
+        shutil.rmtree(cls.scratch)
+
+    def image(self, query):
+        status, headers, body = self.server.get("/photo.jpg?" + query)
+        self.assertEqual(status, 200, body)
+        return headers, body
+
+    def test_each_operation(self):
+        cases = [
+            ("resize=100x50", "%wx%h", "100x50"),
+            ("resize=320x0", "%wx%h", "320x200"),
+            ("scale=10", "%wx%h", "256x160"),
+            ("box=200x200", "%wx%h", "200x125"),
+            ("scale=10&rotate=90", "%wx%h", "160x256"),
+            ("crop=10,20,74,52", "%wx%h", "64x32"),
+            ("scale=10&flip-horizontal", "%wx%h", "256x160"),
+            ("scale=10&flip-vertical", "%wx%h", "256x160"),
+            ("scale=10&quality=50", "%Q", "50"),
+            ("scale=10&dpi=150", "%x", "150"),
+            ("scale=10&gray", "%[channels]", "gray"),
+            ("background=0x0000FF&crop=-40,-40,-8,-8", "%[pixel:p{16,16}]", "srgb(254,0,0)"),
+        ]
+        for query, fmt, expected in cases:
+            with self.subTest(query=query):
+                self.assertEqual(identify(self.image(query)[1], fmt), expected)
+        plain = self.image("scale=10")[1]
+        self.assertNotEqual(self.image("scale=10&flip-horizontal")[1], plain)
+        self.assertNotEqual(self.image("scale=10&flip-vertical")[1], plain)
+        # Order matters: the crop is taken before or after the scale.
+        self.assertEqual(identify(self.image("crop=0,0,100,100&scale=50")[1], "%wx%h"), "50x50")
+
+    def test_headers_of_an_image(self):
+        headers, body = self.image("box=200x200")
+        self.assertEqual(headers["Content-Type"], "Image/jpeg")
+        self.assertEqual(headers["Expires"], headers["Date"])
+        self.assertEqual(headers["Cache-Control"], "no-cache")
+        self.assertEqual(int(headers["Content-Length"]), len(body))
+        self.assertEqual(body[:2], b"\xff\xd8")
+
+    def test_upload(self):
+        with open(PHOTO, "rb") as photo:
+            data = photo.read()
+        status, _, body = self.server.request("POST", "/?box=100x100", body=data)
+        self.assertEqual((status, identify(body, "%wx%h")), (200, "100x62"))
+
+    def test_error_statuses(self):
+        cases = [
+            ("GET", "/photo.jpg?bogus=1", 400, "unknown operation 'bogus'"),
+            ("GET", "/photo.jpg?resize=10", 400, "'10' is not a valid value for resize"),
+            ("GET", "/photo.jpg?crop=1,2,3", 400, "'1,2,3' is not a valid value for crop"),
+            ("GET", "/photo.jpg?quality=0x10", 400, "'0x10' is not a valid value for quality"),
+            ("GET", "/photo.jpg?gray=1", 400, "gray takes no value"),
+            ("GET", "/missing.jpg", 404, "not found"),
+            ("GET", "/sub", 404, "not found"),
+            ("PUT", "/photo.jpg", 405, "method not allowed"),
+            ("DELETE", "/photo.jpg", 405, "method not allowed"),
+            ("GET", "/text.jpg", 422, "Invalid file."),
+            ("GET", "/photo.jpg?crop=0,0,50,50&scale=1", 422, "Division by zero"),
+            ("POST", "/?box=10x10", 422, "VariantIn has failed to read an image."),
+        ]
+        for method, target, status, text in cases:
+            with self.subTest(target=target, method=method):
+                got = self.server.request(method, target, body=b"x" if method == "POST" else None)
+                self.assertEqual((got[0], got[2].decode()), (status, text))
+                self.assertEqual(got[1]["Content-Type"], "text/plain; charset=utf-8")
+
+    def test_paths_cannot_leave_the_root(self):
+        for target in ["/../secret.jpg", "/%2e%2e/secret.jpg", "/sub/%2E%2E/%2e%2e/secret.jpg",
+                       "/%2e%2e%2fsecret.jpg", "/." + self.scratch + "/secret.jpg",
+                       "//" + self.scratch.lstrip("/") + "/secret.jpg", "/out.jpg",
+                       "/./photo.jpg"]:
+            with self.subTest(target=target):
+                self.assertEqual(self.server.get(target)[0], 404)
+        self.assertEqual(self.server.get("/in.jpg?scale=10")[0], 200)
+
+    def test_upload_over_the_limit(self):
+        def send(head, body=b""):
+            with socket.create_connection(("127.0.0.1", self.server.port), timeout=10) as raw:
+                try:
+                    raw.sendall(b"POST / HTTP/1.1\r\nHost: x\r\n" + head + b"\r\n" + body)
+                    return raw.recv(200)
+                except ConnectionResetError:
+                    return b""
+
+        # Refused from the declared length alone, before any of the body is read.
+        for length in [b"1000001", b"99999999999"]:
+            with self.subTest(length=length):
+                answer = send(b"Content-Length: " + length + b"\r\n")
+                self.assertTrue(answer.startswith(b"HTTP/1.1 413"), answer)
+                self.assertTrue(answer.endswith(b"upload larger than 1000000 bytes"), answer)
+        # Without a declared length the connection is dropped once the body passes the limit.
+        chunk = b"%x\r\n" % 1_000_001 + b"\xff" * 1_000_001 + b"\r\n0\r\n\r\n"
+        self.assertEqual(send(b"Transfer-Encoding: chunked\r\n", chunk), b"")
+
+    def test_signatures(self):
+        def sign(text):
+            return hmac.new(KEY, text.encode(), hashlib.sha256).hexdigest()
+
+        good = sign("/photo.jpg?scale=10&gray")
+        cases = [
+            ("/photo.jpg?scale=10&gray&sig=" + good, 200),
+            ("/photo.jpg?sig=" + good + "&scale=10&gray", 200),
+            ("/photo.jpg?gray&scale=10&sig=" + good, 403),
+            ("/photo.jpg?scale=10&gray&sig=" + good.upper(), 403),
+            ("/photo.jpg?scale=10&gray&sig=" + sign("/photo.jpg?scale=10"), 403),
+            ("/photo.jpg?scale=10&gray", 403),
+        ]
+        for target, status in cases:
+            with self.subTest(target=target):
+                self.assertEqual(self.signed.get(target)[0], status)
+
+    def test_32_concurrent_requests(self):
+        expected = self.image("box=120x120")[1]
+        with concurrent.futures.ThreadPoolExecutor(32) as pool:
+            results = list(pool.map(lambda _: self.server.get("/photo.jpg?box=120x120"),
+                                    range(32)))
+        self.assertEqual([(s, b) for s, _, b in results], [(200, expected)] * 32)
+
+    def test_access_log(self):
+        self.server.get("/photo.jpg?box=64x64&quality=10")
+        time.sleep(0.2)
+        last = [line for line in self.server.log().splitlines() if "/photo.jpg" in line][-1]
+        method, path, status, size, ms = last.split(" ")
+        self.assertEqual((method, path, status), ("GET", "/photo.jpg", "200"))
+        self.assertGreater(int(size), 0)
+        self.assertGreaterEqual(float(ms), 0)
+
+    def test_pixel_limit(self):
+        limited = Server(self.root, "--max-pixels", "4095999", scratch=self.scratch)
+        try:
+            self.assertEqual(limited.get("/photo.jpg?box=10x10")[::2],
+                             (422, b"The image has more than 4095999 pixels."))
+        finally:
+            self.assertEqual(limited.stop(), 0)
+        self.assertEqual(self.server.get("/photo.jpg?box=10x10")[0], 200)
+
+    def test_busy_workers_and_full_queue(self):
+        busy = Server(self.root, "--workers", "1", "--queue", "0", scratch=self.scratch)
+        try:
+            with concurrent.futures.ThreadPoolExecutor(6) as pool:
+                statuses = sorted(s for s, _, _ in pool.map(
+                    lambda _: busy.get("/photo.jpg?resize=3000x2000"), range(6)))
+            self.assertEqual(statuses[0], 200)
+            self.assertEqual(statuses[-1], 503)
+        finally:
+            self.assertEqual(busy.stop(), 0)
+
+    def test_graceful_stop(self):
+        server = Server(self.root, scratch=self.scratch)
+        result = {}
+        worker = threading.Thread(
+            target=lambda: result.update(answer=server.get("/photo.jpg?resize=3000x2000")))
+        worker.start()
+        time.sleep(0.3)
+        self.assertEqual(server.stop(), 0)
+        worker.join()
+        status, headers, body = result["answer"]
+        self.assertEqual((status, len(body)), (200, int(headers["Content-Length"])))
+        self.assertEqual(identify(body, "%wx%h"), "3000x2000")
+        with self.assertRaises(OSError):
+            socket.create_connection(("127.0.0.1", server.port), timeout=2).close()
+
+
+if __name__ == "__main__":
+    unittest.main()
