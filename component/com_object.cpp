@@ -56,7 +56,8 @@ HRESULT TComObject::SafeCallException() noexcept {
 
 HRESULT STDMETHODCALLTYPE
 TComObject::SupportErrorInfoEntry::InterfaceSupportsErrorInfo(REFIID iid) {
-  return owner_.GetInterface(iid) != nullptr ? S_OK : S_FALSE;
+  // IUnknown is answered by QueryInterface itself, not by GetInterface.
+  return IsEqualIID(iid, IID_IUnknown) || owner_.GetInterface(iid) != nullptr ? S_OK : S_FALSE;
 }
 
 void* TTypedComObject::GetInterface(REFIID iid) noexcept {

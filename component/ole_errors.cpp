@@ -19,6 +19,13 @@ std::string Text(const TBstr& text) {
   return BstrToUtf8(text.get());
 }
 
+// A failure whose description could not be published: the caller must not find an earlier
+// call's record in its place.
+HRESULT Unpublished(HRESULT result = E_UNEXPECTED) noexcept {
+  SetErrorInfo(0, nullptr);
+  return result;
+}
+
 }  // namespace
 
 std::string SystemMessage(HRESULT result) {
@@ -65,7 +72,7 @@ void RaiseFailedCall(HRESULT result) {
 HRESULT HandleSafeCallException(REFIID errorInterface, const std::string& progId) noexcept {
   try {
     TComPtr<ICreateErrorInfo> create;
-    if (FAILED(CreateErrorInfo(create.Put())) || !create) return E_UNEXPECTED;
+    if (FAILED(CreateErrorInfo(create.Put())) || !create) return Unpublished();
     create->SetGUID(errorInterface);
     if (!progId.empty()) create->SetSource(TBstr(Utf8ToNewBstr(progId)).get());
     HRESULT result = E_UNEXPECTED;
@@ -84,11 +91,11 @@ HRESULT HandleSafeCallException(REFIID errorInterface, const std::string& progId
       // Not one of the system's own exceptions: no description to give.
     }
     TComPtr<IErrorInfo> info;
-    if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, info.PutVoid())))
-      SetErrorInfo(0, info.get());
+    if (FAILED(create->QueryInterface(IID_IErrorInfo, info.PutVoid()))) return Unpublished(result);
+    SetErrorInfo(0, info.get());
     return result;
   } catch (...) {
-    return E_UNEXPECTED;
+    return Unpublished();
   }
 }
 

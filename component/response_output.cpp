@@ -8,7 +8,12 @@ namespace quorvex {
 
 namespace {
 
-void Check(HRESULT result) {
+// Each response call starts with no error information on the thread, so a failure that
+// publishes none is never described by a record an earlier call left behind.
+template <class Call>
+void Checked(Call call) {
+  SetErrorInfo(0, nullptr);
+  const HRESULT result = call();
   if (FAILED(result)) RaiseFailedCall(result);
 }
 
@@ -30,10 +35,10 @@ class ArrayVariant {
 void TResize::StreamImage() {
   ArrayVariant bytes(EncodeToArray());
   // The response is looked up afresh for every call, and the first failure ends the sequence.
-  Check(Response()->put_Expires(0));
-  Check(Response()->Clear());
-  Check(Response()->put_ContentType(TBstr(Utf8ToNewBstr("Image/jpeg")).get()));
-  Check(Response()->BinaryWrite(bytes.value));
+  Checked([&] { return Response()->put_Expires(0); });
+  Checked([&] { return Response()->Clear(); });
+  Checked([&] { return Response()->put_ContentType(TBstr(Utf8ToNewBstr("Image/jpeg")).get()); });
+  Checked([&] { return Response()->BinaryWrite(bytes.value); });
 }
 
 }  // namespace quorvex

@@ -35,17 +35,28 @@ class TRowWalker {
 };
 
 // The weighted sum over the destination area is an integer below 255 * total; dividing by the
-// total and rounding gives the mean. The sums stay below 2^52, so a double holds them exactly.
+// total and rounding half to even gives the mean. The sums stay below 2^52, so a double holds
+// them exactly, and a multiply by the inverse finds the quotient to within one; the remainder
+// then settles it and the tie exactly, without a division per channel.
 class TNormaliser {
  public:
-  explicit TNormaliser(uint64_t total) : inverse_(1.0 / static_cast<double>(total)) {}
+  explicit TNormaliser(uint64_t total)
+      : total_(total), inverse_(1.0 / static_cast<double>(total)) {}
   uint8_t operator()(uint64_t sum) const noexcept {
-    const double mean = static_cast<double>(static_cast<int64_t>(sum)) * inverse_;
-    const int value = static_cast<int>(mean + 0.5);
-    return static_cast<uint8_t>(value > 255 ? 255 : value);
+    uint64_t quotient =
+        static_cast<uint64_t>(static_cast<double>(static_cast<int64_t>(sum)) * inverse_);
+    if (quotient * total_ > sum) {
+      --quotient;
+    } else if (sum - quotient * total_ >= total_) {
+      ++quotient;
+    }
+    const uint64_t twiceRemainder = 2 * (sum - quotient * total_);
+    if (twiceRemainder > total_ || (twiceRemainder == total_ && (quotient & 1) != 0)) ++quotient;
+    return static_cast<uint8_t>(quotient > 255 ? 255 : quotient);
   }
 
  private:
+  uint64_t total_;
   double inverse_;
 };
 

@@ -8,13 +8,25 @@ Usage: gen_message_codes.py /usr/include/jerror.h jpeg-6a-message-codes.tsv \
 The linked library numbers its messages by position in jerror.h, and that order (with entries
 switched on and off by version and arithmetic-coding macros) differs from release 6a. The output
 is a switch over the library's own enum names, with jerror.h's conditional lines copied around
-them, so it compiles against whatever configuration the header has. Names that release 6a does
-not know get numbers from 120 up, in jerror.h order.
+them, so it compiles against whatever configuration the header has. Names that are renamed 6a
+messages get the 6a number; names that release 6a does not know get numbers from 120 up, in
+jerror.h order.
 """
 import re
 import sys
 
 FIRST_EXTRA_CODE = 120
+
+# Later releases' names for release 6a messages, found by comparing the message texts. Every
+# other name release 6a lacks is a new message: JERR_BAD_CROP_SPEC, JERR_BAD_DCT_COEF,
+# JERR_BAD_DROP_SAMPLING, JERR_NO_ARITH_TABLE, JTRC_JFIF_EXTENSION, JTRC_THUMB_JPEG,
+# JTRC_THUMB_PALETTE, JTRC_THUMB_RGB, JWRN_ARITH_BAD_CODE and JWRN_BOGUS_ICC (JFXX thumbnails,
+# arithmetic coding, lossless transforms, coefficient and ICC checks), none of them in 6a.
+# Release 6a's JTRC_JFIF_MINOR was dropped, not renamed.
+RENAMED = {
+    # 6a "Bogus DHT counts", later "Bogus Huffman table definition": the same check of a DHT.
+    "JERR_BAD_HUFF_TABLE": "JERR_DHT_COUNTS",
+}
 
 
 def main(jerror_path, tsv_path):
@@ -39,7 +51,9 @@ def main(jerror_path, tsv_path):
         if not m:
             continue
         name = m.group(1)
-        if name in release6a:
+        if RENAMED.get(name) in release6a:
+            code = release6a[RENAMED[name]]
+        elif name in release6a:
             code = release6a[name]
         else:
             code = extra.setdefault(name, FIRST_EXTRA_CODE + len(extra))

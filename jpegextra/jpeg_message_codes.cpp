@@ -4,14 +4,13 @@
 //   120 JERR_BAD_CROP_SPEC
 //   121 JERR_BAD_DCT_COEF
 //   122 JERR_BAD_DROP_SAMPLING
-//   123 JERR_BAD_HUFF_TABLE
-//   124 JERR_NO_ARITH_TABLE
-//   125 JTRC_JFIF_EXTENSION
-//   126 JTRC_THUMB_JPEG
-//   127 JTRC_THUMB_PALETTE
-//   128 JTRC_THUMB_RGB
-//   129 JWRN_ARITH_BAD_CODE
-//   130 JWRN_BOGUS_ICC
+//   123 JERR_NO_ARITH_TABLE
+//   124 JTRC_JFIF_EXTENSION
+//   125 JTRC_THUMB_JPEG
+//   126 JTRC_THUMB_PALETTE
+//   127 JTRC_THUMB_RGB
+//   128 JWRN_ARITH_BAD_CODE
+//   129 JWRN_BOGUS_ICC
 #include "jpegextra/jpeg_message_codes.h"
 
 #include <cstddef>
@@ -53,7 +52,7 @@ int Release6aMessageCode(int libraryCode) noexcept {
       return 122;
 #endif
     case JERR_BAD_HUFF_TABLE:
-      return 123;
+      return 28;
     case JERR_BAD_IN_COLORSPACE:
       return 7;
     case JERR_BAD_J_COLORSPACE:
@@ -136,7 +135,7 @@ int Release6aMessageCode(int libraryCode) noexcept {
       return 47;
 #if JPEG_LIB_VERSION >= 70
     case JERR_NO_ARITH_TABLE:
-      return 124;
+      return 123;
 #endif
     case JERR_NO_BACKING_STORE:
       return 48;
@@ -219,7 +218,7 @@ int Release6aMessageCode(int libraryCode) noexcept {
     case JTRC_JFIF_BADTHUMBNAILSIZE:
       return 87;
     case JTRC_JFIF_EXTENSION:
-      return 125;
+      return 124;
     case JTRC_JFIF_THUMBNAIL:
       return 89;
     case JTRC_MISC_MARKER:
@@ -257,11 +256,11 @@ int Release6aMessageCode(int libraryCode) noexcept {
     case JTRC_TFILE_OPEN:
       return 106;
     case JTRC_THUMB_JPEG:
-      return 126;
+      return 125;
     case JTRC_THUMB_PALETTE:
-      return 127;
+      return 126;
     case JTRC_THUMB_RGB:
-      return 128;
+      return 127;
     case JTRC_UNKNOWN_IDS:
       return 107;
     case JTRC_XMS_CLOSE:
@@ -272,7 +271,7 @@ int Release6aMessageCode(int libraryCode) noexcept {
       return 110;
 #if JPEG_LIB_VERSION >= 70
     case JWRN_ARITH_BAD_CODE:
-      return 129;
+      return 128;
 #endif
     case JWRN_BOGUS_PROGRESSION:
       return 111;
@@ -297,13 +296,13 @@ int Release6aMessageCode(int libraryCode) noexcept {
       return 120;
 #if defined(C_ARITH_CODING_SUPPORTED) || defined(D_ARITH_CODING_SUPPORTED)
     case JERR_NO_ARITH_TABLE:
-      return 124;
+      return 123;
     case JWRN_ARITH_BAD_CODE:
-      return 129;
+      return 128;
 #endif
 #endif
     case JWRN_BOGUS_ICC:
-      return 130;
+      return 129;
 #if JPEG_LIB_VERSION < 70
     case JERR_BAD_DROP_SAMPLING:
       return 122;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "client/option_values.h"
 #include "client/resize_driver.h"
 #include "tools/commands.h"
 #include "webhost/serve_command.h"
@@ -17,6 +18,13 @@ namespace {
 
 using quorvex::tools::ConvertStep;
 using Kind = ConvertStep::Kind;
+
+std::string Rejection(Kind kind, const std::string& text) {
+  if (kind != Kind::Rotate) return "'" + text + "' is not a valid argument";
+  // Infinities and NaN are numbers to the parser but no angle to turn by.
+  if (quorvex::client::ParseAngle(text)) return "'" + text + "' is not a finite number of degrees";
+  return "'" + text + "' is not a valid angle";
+}
 
 }  // namespace
 
@@ -96,10 +104,7 @@ int main(int argc, char** argv) {
         std::string text;
         if (quorvex::client::TakesValue(kind)) text = option->results().at(used[option]++);
         std::optional<ConvertStep> step = quorvex::client::ParseStep(kind, text);
-        if (!step)
-          throw CLI::ValidationError(
-              option->get_name(),
-              "'" + text + "' is not a valid " + (kind == Kind::Rotate ? "angle" : "argument"));
+        if (!step) throw CLI::ValidationError(option->get_name(), Rejection(kind, text));
         plan.push_back(std::move(*step));
       }
       return quorvex::tools::RunConvert(input, output, plan, std::cout, std::cerr);

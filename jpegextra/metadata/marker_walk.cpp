@@ -58,6 +58,8 @@ class MarkerWalk {
     for (;;) {
       if (at_ >= bytes_.size()) return;
       if (bytes_[at_++] == kMarker) {
+        // Any number of fill bytes may come before a marker's code.
+        while (at_ < bytes_.size() && bytes_[at_] == kMarker) ++at_;
         if (at_ >= bytes_.size()) return;
         const uint8_t code = bytes_[at_++];
         if (code == kStartOfScan) return;
@@ -101,6 +103,9 @@ class MarkerWalk {
     const size_t payload = length >= 2 ? length - 2 : 0;
     switch (code) {
       case kApp13:
+        // A length that cannot count itself would make the payload wrap to nearly 64 KiB,
+        // swallowing what follows: end the walk with what was read.
+        if (length < 2) return Next::Stop;
         return PhotoshopSegment(static_cast<uint16_t>(length - 2));
       case kApp1:
         return ExifSegment(length);

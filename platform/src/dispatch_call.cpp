@@ -9,16 +9,21 @@
 
 namespace {
 
+// Structure types complete with size and alignment: ffi_prep_cif fills in only a zero size, so
+// these shared objects are never written, whichever thread makes the first call.
+static_assert(sizeof(VARIANT) == 3 * sizeof(uint64_t) && alignof(VARIANT) == alignof(uint64_t));
+static_assert(sizeof(DECIMAL) == 2 * sizeof(uint64_t) && alignof(DECIMAL) == alignof(uint64_t));
+
 ffi_type* VariantFfiType() {
   // 24 bytes, passed in memory by value.
   static ffi_type* elements[] = {&ffi_type_uint64, &ffi_type_uint64, &ffi_type_uint64, nullptr};
-  static ffi_type type = {0, 0, FFI_TYPE_STRUCT, elements};
+  static ffi_type type = {sizeof(VARIANT), alignof(VARIANT), FFI_TYPE_STRUCT, elements};
   return &type;
 }
 
 ffi_type* DecimalFfiType() {
   static ffi_type* elements[] = {&ffi_type_uint64, &ffi_type_uint64, nullptr};
-  static ffi_type type = {0, 0, FFI_TYPE_STRUCT, elements};
+  static ffi_type type = {sizeof(DECIMAL), alignof(DECIMAL), FFI_TYPE_STRUCT, elements};
   return &type;
 }
 

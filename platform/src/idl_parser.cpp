@@ -1,6 +1,6 @@
 // A recursive-descent reader for the interface description subset of idl_model.h.
-#include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <map>
 
@@ -15,6 +15,20 @@ constexpr size_t kMaxText = 4u << 20;
 constexpr int kMaxTypeDepth = 8;
 constexpr size_t kMaxMembers = 4096;
 constexpr size_t kMaxParams = 128;
+
+// Character classes of the description's ASCII syntax, the same in every C locale.
+bool IsSpace(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool IsAlpha(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool IsAlnum(char c) {
+  return IsAlpha(c) || IsDigit(c);
+}
 
 enum class Tok { kEnd, kIdent, kNumber, kString, kPunct };
 
@@ -52,7 +66,7 @@ class Lexer {
  private:
   void SkipSpaceAndComments() {
     for (;;) {
-      while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) {
+      while (pos_ < text_.size() && IsSpace(text_[pos_])) {
         if (text_[pos_] == '\n') ++line_;
         ++pos_;
       }
@@ -82,18 +96,14 @@ class Lexer {
     current_.line = line_;
     if (pos_ >= text_.size()) return;
     const char c = text_[pos_];
-    if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
+    if (IsAlpha(c) || c == '_') {
       const size_t start = pos_;
-      while (pos_ < text_.size() &&
-             (std::isalnum(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '_'))
-        ++pos_;
+      while (pos_ < text_.size() && (IsAlnum(text_[pos_]) || text_[pos_] == '_')) ++pos_;
       current_.kind = Tok::kIdent;
       current_.text = std::string(text_.substr(start, pos_ - start));
-    } else if (std::isdigit(static_cast<unsigned char>(c))) {
+    } else if (IsDigit(c)) {
       const size_t start = pos_;
-      while (pos_ < text_.size() &&
-             (std::isalnum(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '.'))
-        ++pos_;
+      while (pos_ < text_.size() && (IsAlnum(text_[pos_]) || text_[pos_] == '.')) ++pos_;
       current_.kind = Tok::kNumber;
       current_.text = std::string(text_.substr(start, pos_ - start));
     } else if (c == '"') {
@@ -241,7 +251,7 @@ class Parser {
   static GUID ParseUuid(const RawAttribute& a) {
     std::string text;
     for (char c : a.raw)
-      if (!std::isspace(static_cast<unsigned char>(c)) && c != '"') text += c;
+      if (!IsSpace(c) && c != '"') text += c;
     // Built in place: GCC 12 misreads the temporary of u"{" + ... as an overlapping copy.
     std::u16string wide = u"{";
     wide += FromUtf8(text);
@@ -659,18 +669,21 @@ class Parser {
     if (a.args.size() != i + 1 || a.args[i].kind != Tok::kNumber)
       throw ParseError(a.line, "unsupported default value");
     const std::string& t = a.args[i].text;
-    char* end = nullptr;
     if (t.find('.') != std::string::npos && t.rfind("0x", 0) != 0) {
+      // from_chars reads a decimal point whatever the process's C locale is.
       v.kind = DefaultValue::kReal;
-      v.real = std::strtod(t.c_str(), &end);
+      const auto [stop, error] = std::from_chars(t.data(), t.data() + t.size(), v.real);
+      if (error != std::errc() || stop != t.data() + t.size())
+        throw ParseError(a.line, "bad default value");
       if (negative) v.real = -v.real;
-    } else {
-      errno = 0;
-      const unsigned long long u = std::strtoull(t.c_str(), &end, 0);
-      if (errno != 0 || u > 0x7FFFFFFFull + (negative ? 1 : 0))
-        throw ParseError(a.line, "default value out of range");
-      v.integer = negative ? -static_cast<int64_t>(u) : static_cast<int64_t>(u);
+      return v;
     }
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long u = std::strtoull(t.c_str(), &end, 0);
+    if (errno != 0 || u > 0x7FFFFFFFull + (negative ? 1 : 0))
+      throw ParseError(a.line, "default value out of range");
+    v.integer = negative ? -static_cast<int64_t>(u) : static_cast<int64_t>(u);
     if (*end != 0) throw ParseError(a.line, "bad default value");
     return v;
   }

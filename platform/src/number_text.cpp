@@ -1,9 +1,9 @@
 #include "platform/src/number_text.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 
 namespace platform_detail {
@@ -236,25 +236,38 @@ double ToDouble(const ParsedNumber& number) {
   std::string text = number.digits;
   text += 'e';
   text += std::to_string(number.power10);
-  const double value = std::strtod(text.c_str(), nullptr);
+  // from_chars, unlike strtod, reads the same whatever the process's C locale is.
+  double value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error == std::errc::result_out_of_range) {
+    const bool large = static_cast<long>(number.digits.size()) + number.power10 > 0;
+    value = large ? std::numeric_limits<double>::infinity() : 0.0;
+  }
   return number.negative ? -value : value;
 }
 
+// Formatting with to_chars, which follows printf's %g and %f but never the C locale.
 std::u16string FormatReal(double value, int digits) {
   char buffer[512];
-  int length = std::snprintf(buffer, sizeof buffer, "%.*G", digits, value);
-  const char* e = std::strchr(buffer, 'E');
-  if (e != nullptr) {
+  char* end =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, digits).ptr;
+  const char* e = std::find(buffer, end, 'e');
+  if (e != end) {
     // Small exponents are written out in full, as the automation library does.
-    const char* dot = std::strchr(buffer, '.');
-    const long extraDecimals = dot != nullptr ? (e - dot - 2) : 0;
-    if (std::labs(std::strtol(e + 1, nullptr, 10)) + extraDecimals < digits) {
-      length = std::snprintf(buffer, sizeof buffer, "%.*f", digits, value);
-      while (length > 0 && buffer[length - 1] == '0') --length;
-      buffer[length] = 0;
+    const char* dot = std::find(buffer, end, '.');
+    const long extraDecimals = dot != end ? (e - dot - 2) : 0;
+    const char* exponentStart = e + 1 + (e[1] == '+' ? 1 : 0);
+    long exponent = 0;
+    std::from_chars(exponentStart, end, exponent);
+    if (std::labs(exponent) + extraDecimals < digits) {
+      end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, digits)
+                .ptr;
+      while (end > buffer && end[-1] == '0') --end;
     }
   }
-  std::string text(buffer, static_cast<size_t>(length));
+  std::string text(buffer, end);
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   // No negative zero.
   if (!text.empty() && text[0] == '-' && text.find_first_not_of("0.", 1) == std::string::npos)
     text = "0";

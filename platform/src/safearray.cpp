@@ -62,6 +62,14 @@ VARTYPE& HiddenVartype(SAFEARRAY* psa) {
   return *reinterpret_cast<VARTYPE*>(reinterpret_cast<BYTE*>(psa) - sizeof(DWORD));
 }
 
+// The part of the hidden header that the features say is there: a caller's own descriptor
+// (on the stack, in a structure) may have none, and the bytes before it may not be readable.
+size_t HiddenHeaderBytes(const SAFEARRAY* psa) {
+  if (psa->fFeatures & FADF_HAVEIID) return sizeof(GUID);
+  if (psa->fFeatures & FADF_HAVEVARTYPE) return sizeof(DWORD);
+  return 0;
+}
+
 USHORT FeaturesFor(VARTYPE vt) {
   switch (vt) {
     case VT_BSTR:
@@ -200,11 +208,13 @@ HRESULT WINAPI SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
   *ppsaOut = nullptr;
   if (psa == nullptr) return S_OK;
   if (psa->cDims == 0 || psa->cbElements == 0) return E_INVALIDARG;
+  // Records would need their IRecordInfo to copy them; no record type is supported here.
+  if (psa->fFeatures & FADF_RECORD) return E_INVALIDARG;
   SAFEARRAY* copy = AllocateDescriptor(psa->cDims);
   if (copy == nullptr) return E_OUTOFMEMORY;
-  std::memcpy(reinterpret_cast<BYTE*>(copy) - kHiddenHeader,
-              reinterpret_cast<BYTE*>(psa) - kHiddenHeader,
-              kHiddenHeader + DescriptorBytes(psa->cDims));
+  const size_t header = HiddenHeaderBytes(psa);
+  std::memcpy(reinterpret_cast<BYTE*>(copy) - header, reinterpret_cast<BYTE*>(psa) - header,
+              header + DescriptorBytes(psa->cDims));
   copy->cLocks = 0;
   copy->pvData = nullptr;
   copy->fFeatures &= ~(FADF_AUTO | FADF_STATIC | FADF_EMBEDDED | FADF_FIXEDSIZE);

@@ -495,6 +495,8 @@ HRESULT FromObjectValue(VARIANT* out, IDispatch* object, LCID lcid, USHORT flags
   VariantInit(&value);
   HRESULT hr = object->Invoke(DISPID_VALUE, IID_NULL, lcid, DISPATCH_PROPERTYGET, &none, &value,
                               nullptr, nullptr);
+  // An object without a default value is simply not of the wanted type.
+  if (hr == DISP_E_MEMBERNOTFOUND) hr = DISP_E_TYPEMISMATCH;
   if (SUCCEEDED(hr)) {
     VARIANT deref;
     VariantInit(&deref);

@@ -1,8 +1,11 @@
 // The component module as clients see it: exports, class factory, IDispatch and the IResize
 // function table, error information, aggregation, registration and response output.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <set>
 
 #include "component/com_ptr.h"
@@ -202,11 +205,23 @@ TEST_F(ModuleTest, AFailingMemberPublishesErrorInformation) {
   SysFreeString(exception.bstrSource);
   SysFreeString(exception.bstrDescription);
   SysFreeString(exception.bstrHelpFile);
+}
 
+TEST_F(ModuleTest, ErrorInformationIsSupportedOnEveryInterfaceTheObjectAnswers) {
+  TComPtr<IResize> resize = NewResize();
   TComPtr<ISupportErrorInfo> support;
   ASSERT_EQ(resize->QueryInterface(IID_ISupportErrorInfo, support.PutVoid()), S_OK);
-  EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IResize), S_OK);
-  EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IClassFactory), S_FALSE);
+  const struct {
+    const IID* iid;
+    HRESULT expected;
+  } cases[] = {{&IID_IUnknown, S_OK},          {&IID_IDispatch, S_OK},
+               {&IID_IResize, S_OK},           {&IID_ISupportErrorInfo, S_OK},
+               {&IID_IProvideClassInfo, S_OK}, {&IID_IClassFactory, S_FALSE}};
+  for (const auto& c : cases) {
+    TComPtr<IUnknown> other;
+    EXPECT_EQ(resize->QueryInterface(*c.iid, other.PutVoid()) == S_OK, c.expected == S_OK);
+    EXPECT_EQ(support->InterfaceSupportsErrorInfo(*c.iid), c.expected);
+  }
 }
 
 TEST_F(ModuleTest, ResizeBoxReportsItsInnerCallsFailure) {
@@ -419,6 +434,99 @@ TEST_F(ModuleTest, StreamImageOutsideAWebRequestWritesNothing) {
   EXPECT_EQ(ThreadError().description, "No image loaded.");
   EXPECT_TRUE(response.calls.empty());
 }
+
+// Leaves a record on the thread, as an unrelated earlier call would.
+void LeaveStaleErrorInformation() {
+  TComPtr<ICreateErrorInfo> create;
+  ASSERT_EQ(CreateErrorInfo(create.Put()), S_OK);
+  create->SetDescription(TBstr(Utf8ToNewBstr("stale")).get());
+  TComPtr<IErrorInfo> info;
+  create->QueryInterface(IID_IErrorInfo, info.PutVoid());
+  SetErrorInfo(0, info.get());
+}
+
+class StreamImageSilentFailures : public ModuleTest,
+                                  public ::testing::WithParamInterface<StreamFailure> {};
+TEST_P(StreamImageSilentFailures, NeverReportAnEarlierCallsErrorInformation) {
+  TComPtr<IResize> resize = NewResize();
+  LoadedPhoto(resize.get(), 30, 20);
+  TestResponse response;
+  response.failName = GetParam().call;
+  response.failCode = GetParam().code;
+  ObjectContextScope context(&response);
+  LeaveStaleErrorInformation();
+  EXPECT_EQ(resize->StreamImage(), GetParam().code);
+  EXPECT_EQ(response.calls.size(), GetParam().callsMade);
+  char code[32];
+  std::snprintf(code, sizeof code, "OLE error %.8x", static_cast<unsigned>(GetParam().code));
+  EXPECT_EQ(ThreadError().description, code) << "the failing call published nothing";
+}
+INSTANTIATE_TEST_SUITE_P(Calls, StreamImageSilentFailures,
+                         ::testing::Values(StreamFailure{"Expires", E_ACCESSDENIED, 1},
+                                           StreamFailure{"Clear", E_FAIL, 2},
+                                           StreamFailure{"ContentType", E_FAIL, 3},
+                                           StreamFailure{"BinaryWrite", E_OUTOFMEMORY, 4}));
+
+// Two pages, the first inaccessible: a descriptor at the start of the second has nothing
+// readable before it.
+class GuardedDescriptor {
+ public:
+  GuardedDescriptor() {
+    page_ = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    void* block =
+        ::mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED) return;
+    block_ = static_cast<BYTE*>(block);
+    ::mprotect(block_, page_, PROT_NONE);
+  }
+  ~GuardedDescriptor() {
+    if (block_ != nullptr) ::munmap(block_, 2 * page_);
+  }
+  GuardedDescriptor(const GuardedDescriptor&) = delete;
+  GuardedDescriptor& operator=(const GuardedDescriptor&) = delete;
+  SAFEARRAY* get() const {
+    return block_ != nullptr ? reinterpret_cast<SAFEARRAY*>(block_ + page_) : nullptr;
+  }
+
+ private:
+  size_t page_ = 0;
+  BYTE* block_ = nullptr;
+};
+
+struct CallerArray {
+  USHORT features;
+  bool throughDispatch;
+};
+class CallerBuiltArrays : public ModuleTest, public ::testing::WithParamInterface<CallerArray> {};
+TEST_P(CallerBuiltArrays, LoadWithoutReadingBeforeTheDescriptor) {
+  std::vector<uint8_t> jpeg = testing::ReadBytes(testing::MakeJpegWithCjpeg(dir, "in.jpg", 30, 20));
+  GuardedDescriptor guarded;
+  SAFEARRAY* array = guarded.get();
+  ASSERT_NE(array, nullptr);
+  array->cDims = 1;
+  array->fFeatures = GetParam().features;
+  array->cbElements = 1;
+  array->pvData = jpeg.data();
+  array->rgsabound[0].cElements = static_cast<ULONG>(jpeg.size());
+  VARIANT value;
+  VariantInit(&value);
+  V_VT(&value) = VT_ARRAY | VT_UI1;
+  V_ARRAY(&value) = array;
+  TComPtr<IResize> resize = NewResize();
+  if (GetParam().throughDispatch) {
+    ASSERT_EQ(Invoke(resize.get(), 12, DISPATCH_METHOD, {value}), S_OK);
+  } else {
+    ASSERT_EQ(resize->VariantIn(value), S_OK);
+  }
+  LONG width = 0;
+  resize->get_Width(&width);
+  EXPECT_EQ(width, 30);
+}
+INSTANTIATE_TEST_SUITE_P(Features, CallerBuiltArrays,
+                         ::testing::Values(CallerArray{0, false}, CallerArray{FADF_AUTO, false},
+                                           CallerArray{FADF_STATIC, false},
+                                           CallerArray{FADF_EMBEDDED | FADF_FIXEDSIZE, false},
+                                           CallerArray{0, true}, CallerArray{FADF_AUTO, true}));
 
 }  // namespace
 }  // namespace quorvex

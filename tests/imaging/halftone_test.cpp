@@ -234,5 +234,40 @@ TEST(HalftoneTaps, EveryDestinationPixelSumsToTheTotal) {
   }
 }
 
+// Exact halves of the area average round to the even level, in both pass orders.
+TEST(HalftoneRounding, HalvesGoToTheEvenLevel) {
+  const struct {
+    uint8_t left, right, mean;
+  } cases[] = {{0, 1, 0},       {1, 2, 2},       {2, 3, 2},    {3, 4, 4},
+               {254, 255, 254}, {253, 254, 254}, {10, 13, 12}, {0, 255, 128}};
+  for (const auto& c : cases) {
+    auto source = MakeImage(2, 1, TPixelFormat::pf24bit);
+    SetPixel(*source, 0, 0, {c.left, c.left, c.left});
+    SetPixel(*source, 1, 0, {c.right, c.right, c.right});
+    for (THalftoneOrder order : {THalftoneOrder::VerticalFirst, THalftoneOrder::HorizontalFirst}) {
+      auto dest = MakeImage(1, 1, TPixelFormat::pf24bit);
+      StretchHalftone(*dest, *source, order);
+      EXPECT_EQ(Pixel(*dest, 0, 0), (TPixel{c.mean, c.mean, c.mean}))
+          << int{c.left} << " and " << int{c.right};
+    }
+  }
+}
+
+// Halving noise makes a quarter of the averages exact halves; rounding them all up would add
+// an eighth of a level to the mean brightness.
+TEST(HalftoneRounding, HalvingNoiseKeepsTheMeanBrightness) {
+  auto source = MakeRandomImage(512, 512, TPixelFormat::pf24bit, 7);
+  auto dest = MakeImage(256, 256, TPixelFormat::pf24bit);
+  StretchHalftone(*dest, *source);
+  const auto mean = [](const TBitmap& image) {
+    double sum = 0;
+    for (int32_t y = 0; y < image.Height(); ++y)
+      for (int32_t x = 0; x < image.Width(); ++x)
+        for (uint8_t v : Pixel(image, x, y)) sum += v;
+    return sum / (3.0 * image.Width() * image.Height());
+  };
+  EXPECT_NEAR(mean(*dest), mean(*source), 0.03);
+}
+
 }  // namespace
 }  // namespace quorvex::test

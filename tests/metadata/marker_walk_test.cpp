@@ -383,5 +383,70 @@ TEST(MarkerWalk, ArbitraryBytesAndFillMarkers) {
   EXPECT_EQ(metadata.FileInfo.Caption, "after");
 }
 
+// Fill bytes before markers, and APP13 lengths that cannot count themselves.
+struct FillCase {
+  const char* Name;
+  Bytes Data;
+  int Quality;  // 42 when no table is read
+  std::string Caption;
+};
+
+// `fill` bytes 0xFF before each marker up to the first scan, found by the segment lengths.
+Bytes WithFillBeforeEachMarker(const Bytes& jpeg, size_t fill) {
+  Bytes out(jpeg.begin(), jpeg.begin() + 2);
+  size_t at = 2;
+  while (at + 4 <= jpeg.size() && jpeg[at] == 0xFF) {
+    out.insert(out.end(), fill, 0xFF);
+    if (jpeg[at + 1] == 0xDA) break;
+    const size_t end = at + 2 + (size_t{jpeg[at + 2]} << 8 | jpeg[at + 3]);
+    out.insert(out.end(), jpeg.begin() + static_cast<ptrdiff_t>(at),
+               jpeg.begin() + static_cast<ptrdiff_t>(end));
+    at = end;
+  }
+  out.insert(out.end(), jpeg.begin() + static_cast<ptrdiff_t>(at), jpeg.end());
+  return out;
+}
+
+class FillAndShortLengths : public ::testing::TestWithParam<FillCase> {};
+TEST_P(FillAndShortLengths, Walk) {
+  TJpegMetadata metadata;
+  metadata.EstimatedQuality = 42;
+  Walk(metadata, GetParam().Data);
+  EXPECT_EQ(metadata.EstimatedQuality, GetParam().Quality);
+  EXPECT_EQ(metadata.FileInfo.Caption, GetParam().Caption);
+}
+
+const Bytes kSwallowed(65534, 0);
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FillAndShortLengths,
+    ::testing::Values(
+        FillCase{"OneFillByteBeforeDqt", Join({kSoi, {0xFF}, Dqt({{0, 2.0}}), Iptc("after"), kSos}),
+                 25, "after"},
+        FillCase{"ManyFillBytesBeforeApp13", Join({kSoi, Bytes(7, 0xFF), Iptc("filled"), kSos}), 42,
+                 "filled"},
+        FillCase{"NoFillBytes", Join({kSoi, Dqt({{0, 2.0}}), Iptc("plain"), kSos}), 25, "plain"},
+        FillCase{"App13LengthZeroEndsTheWalk",
+                 Join({kSoi, Iptc("kept"), {0xFF, 0xED, 0, 0}, kSwallowed, Dqt({{0, 2.0}}), kSos}),
+                 42, "kept"},
+        FillCase{
+            "App13LengthOneEndsTheWalk",
+            Join(
+                {kSoi, Dqt({{0, 2.0}}), {0xFF, 0xED, 0, 1}, kSwallowed, {0}, Iptc("beyond"), kSos}),
+            25, ""}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(MarkerWalk, FillBytesBeforeEveryMarkerOfACjpegFileChangeNothing) {
+  const Bytes jpeg = test::CjpegBytes(48, 32, "-baseline -quality 60");
+  const Bytes filled = WithFillBeforeEachMarker(jpeg, 3);
+  ASSERT_GT(filled.size(), jpeg.size());
+  TJpegMetadata plain, withFill;
+  Walk(plain, jpeg);
+  Walk(withFill, filled);
+  EXPECT_EQ(plain.EstimatedQuality, 60);
+  EXPECT_EQ(withFill.EstimatedQuality, 60);
+  EXPECT_EQ(withFill.QualityVariance, plain.QualityVariance);
+}
+
 }  // namespace
 }  // namespace quorvex

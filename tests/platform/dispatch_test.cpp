@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/platform/fake_resize.h"
@@ -295,6 +296,44 @@ TEST(DispCallFunc, CallsPlainFunctionsAndMethods) {
   EXPECT_EQ(DispCallFunc(nullptr, reinterpret_cast<ULONG_PTR>(&Helper::Mix), CC_FASTCALL, VT_R8, 4,
                          types, args, &result),
             E_INVALIDARG);
+}
+
+// Structures by value from many threads at once, each thread's first call among them: the
+// shared structure types must already be complete, since nothing may write them concurrently.
+TEST(DispCallFunc, PassesStructuresByValueFromManyThreadsAtOnce) {
+  struct Helper {
+    static VARIANT Combine(VARIANT value, DECIMAL decimal, VARIANT scale) {
+      VARIANT out;
+      VariantInit(&out);
+      V_VT(&out) = VT_I8;
+      V_I8(&out) = V_I4(&value) * V_I4(&scale) + static_cast<LONGLONG>(decimal.Lo64);
+      return out;
+    }
+  };
+  constexpr int kThreads = 8;
+  std::vector<LONGLONG> results(kThreads, -1);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &results] {
+      VARIANT value, decimal, scale, result;
+      VariantInit(&value);
+      V_VT(&value) = VT_I4, V_I4(&value) = t;
+      VariantInit(&decimal);
+      V_DECIMAL(&decimal) = DECIMAL{};
+      V_VT(&decimal) = VT_DECIMAL;
+      V_DECIMAL(&decimal).Lo64 = 1000;
+      VariantInit(&scale);
+      V_VT(&scale) = VT_I4, V_I4(&scale) = 10;
+      VARTYPE types[] = {VT_VARIANT, VT_DECIMAL, VT_VARIANT};
+      VARIANT* args[] = {&value, &decimal, &scale};
+      if (DispCallFunc(nullptr, reinterpret_cast<ULONG_PTR>(&Helper::Combine), CC_STDCALL,
+                       VT_VARIANT, 3, types, args, &result) == S_OK &&
+          V_VT(&result) == VT_I8)
+        results[static_cast<size_t>(t)] = V_I8(&result);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(results[static_cast<size_t>(t)], 1000 + 10 * t);
 }
 
 }  // namespace

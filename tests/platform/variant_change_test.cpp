@@ -325,9 +325,10 @@ TEST(ChangeType, ByteArraysPassAndBecomeStrings) {
   VariantClear(&out);
 }
 
-// An object whose default property is 42.
+// An object whose default property is 42, or one without a default property.
 class ValueObject : public IDispatch {
  public:
+  explicit ValueObject(bool hasValue = true) : hasValue(hasValue) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (riid == IID_IUnknown || riid == IID_IDispatch) {
       *ppv = this;
@@ -346,11 +347,13 @@ class ValueObject : public IDispatch {
   }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*,
                                    VARIANT* result, EXCEPINFO*, UINT*) override {
-    if (id != DISPID_VALUE || !(flags & DISPATCH_PROPERTYGET)) return DISP_E_MEMBERNOTFOUND;
+    if (!hasValue || id != DISPID_VALUE || !(flags & DISPATCH_PROPERTYGET))
+      return DISP_E_MEMBERNOTFOUND;
     V_VT(result) = VT_I4;
     V_I4(result) = 42;
     return S_OK;
   }
+  bool hasValue;
   ULONG refs = 1;
 };
 
@@ -375,6 +378,23 @@ TEST(ChangeType, ObjectsGiveTheirDefaultValue) {
   V_DISPATCH(&in) = nullptr;
   EXPECT_EQ(VariantChangeType(&out, &in, 0, VT_I4), DISP_E_TYPEMISMATCH);
 }
+
+class ObjectWithoutValue : public ::testing::TestWithParam<VARTYPE> {};
+TEST_P(ObjectWithoutValue, IsATypeMismatch) {
+  ValueObject object(false);
+  VARIANT in;
+  VariantInit(&in);
+  V_VT(&in) = VT_DISPATCH;
+  V_DISPATCH(&in) = &object;
+  VARIANT out;
+  VariantInit(&out);
+  EXPECT_EQ(VariantChangeType(&out, &in, 0, GetParam()), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(V_VT(&out), VT_EMPTY);
+  EXPECT_EQ(object.refs, 1u);
+}
+INSTANTIATE_TEST_SUITE_P(Targets, ObjectWithoutValue,
+                         ::testing::Values(VT_I2, VT_I4, VT_UI1, VT_R4, VT_R8, VT_CY, VT_DATE,
+                                           VT_BOOL, VT_DECIMAL, VT_I8, VT_BSTR));
 
 TEST(CopyInd, DereferencesOneLevel) {
   BSTR text = SysAllocString(u"kept");

@@ -19,7 +19,7 @@ HRESULT TestResponse::Record(const std::string& call) {
   calls.push_back(call);
   if (failName.empty() || call.rfind(failName, 0) != 0) return S_OK;
   ICreateErrorInfo* create = nullptr;
-  if (SUCCEEDED(CreateErrorInfo(&create))) {
+  if (!failDescription.empty() && SUCCEEDED(CreateErrorInfo(&create))) {
     BSTR description = Utf8ToNewBstr(failDescription);
     BSTR source = Utf8ToNewBstr("TestResponse");
     create->SetDescription(description);

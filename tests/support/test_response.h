@@ -15,7 +15,8 @@ class TestResponse final : public IResponse {
   std::vector<std::string> calls;
   std::vector<uint8_t> body;  // the bytes of the last BinaryWrite
   LONG bodyLowerBound = 0;
-  // Makes the call whose name starts with failName fail with failCode and this description.
+  // Makes the call whose name starts with failName fail with failCode and this description
+  // (with no error information when the description is empty).
   std::string failName;
   HRESULT failCode = S_OK;
   std::string failDescription;

@@ -134,5 +134,103 @@ TEST_F(CliTest, VersionAndUsage) {
   EXPECT_NE(run.status, 0);
 }
 
+// Every option form: numbers split on their separators first, then read strictly as decimal;
+// hexadecimal only for colours.
+struct AcceptedForm {
+  std::string options;
+  std::string size;  // of the written file, as info prints it
+};
+class CliAcceptedForms : public CliTest, public ::testing::WithParamInterface<AcceptedForm> {};
+TEST_P(CliAcceptedForms, ReachTheObject) {
+  const std::string out = dir.File("out.jpg");
+  ToolRun run = Quorvex(dir, "convert '" + photo + "' '" + out + "' " + GetParam().options);
+  ASSERT_EQ(run.status, 0) << run.err;
+  run = Quorvex(dir, "info '" + out + "'");
+  EXPECT_EQ(run.out.substr(0, run.out.find(" dpi=")), out + ": " + GetParam().size);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Options, CliAcceptedForms,
+    ::testing::Values(
+        AcceptedForm{"--resize 60x40", "60x40"}, AcceptedForm{"--resize 0x100", "150x100"},
+        AcceptedForm{"--resize 60x0", "60x40"}, AcceptedForm{"--resize 060x040", "60x40"},
+        AcceptedForm{"--box 60x60", "60x40"}, AcceptedForm{"--box 0x100", "120x80"},
+        AcceptedForm{"--scale 50", "60x40"}, AcceptedForm{"--rotate 90", "80x120"},
+        AcceptedForm{"--rotate=-90.0", "80x120"}, AcceptedForm{"--rotate 9e1", "80x120"},
+        AcceptedForm{"--crop 0,0,30,20", "30x20"}, AcceptedForm{"--crop=-10,-10,10,10", "20x20"},
+        AcceptedForm{"--quality 50 --dpi 300", "120x80"},
+        AcceptedForm{"--background 0x80000000", "120x80"},
+        AcceptedForm{"--background 0xFFFFFFFF", "120x80"},
+        AcceptedForm{"--background 4294967295", "120x80"},
+        AcceptedForm{"--gray --flip-horizontal --flip-vertical", "120x80"}));
+
+struct EquivalentForms {
+  std::string first, second;
+};
+class CliEquivalentForms : public CliTest, public ::testing::WithParamInterface<EquivalentForms> {};
+TEST_P(CliEquivalentForms, WriteTheSameBytes) {
+  const ToolRun first = Quorvex(dir, "convert '" + photo + "' - " + GetParam().first);
+  const ToolRun second = Quorvex(dir, "convert '" + photo + "' - " + GetParam().second);
+  ASSERT_EQ(first.status, 0) << first.err;
+  ASSERT_EQ(second.status, 0) << second.err;
+  EXPECT_TRUE(first.out == second.out);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Colours, CliEquivalentForms,
+    ::testing::Values(
+        EquivalentForms{"--rotate 30 --background 0x0000FF", "--rotate 30 --background 255"},
+        EquivalentForms{"--rotate 30 --background 0XFF00", "--rotate 30 --background 65280"},
+        EquivalentForms{"--rotate 30 --background 0xFFFFFFFF", "--rotate 30 --background=-1"},
+        EquivalentForms{"--rotate 30 --background 0x80000000",
+                        "--rotate 30 --background=-2147483648"}));
+
+struct RejectedForm {
+  std::string options;
+  std::string message;  // the first line on standard error
+};
+class CliRejectedForms : public CliTest, public ::testing::WithParamInterface<RejectedForm> {};
+TEST_P(CliRejectedForms, NeverReachTheObject) {
+  const ToolRun run =
+      Quorvex(dir, "convert '" + photo + "' '" + dir.File("out.jpg") + "' " + GetParam().options);
+  EXPECT_NE(run.status, 0);
+  EXPECT_EQ(run.err.substr(0, run.err.find('\n')), GetParam().message);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("out.jpg")));
+}
+INSTANTIATE_TEST_SUITE_P(
+    Options, CliRejectedForms,
+    ::testing::Values(
+        RejectedForm{"--resize 0x10x20", "--resize: '0x10x20' is not a valid argument"},
+        RejectedForm{"--box 0x40x30", "--box: '0x40x30' is not a valid argument"},
+        RejectedForm{"--resize 60", "--resize: '60' is not a valid argument"},
+        RejectedForm{"--resize 60x", "--resize: '60x' is not a valid argument"},
+        RejectedForm{"--resize x40", "--resize: 'x40' is not a valid argument"},
+        RejectedForm{"--resize 60X40", "--resize: '60X40' is not a valid argument"},
+        RejectedForm{"--resize '60 x40'", "--resize: '60 x40' is not a valid argument"},
+        RejectedForm{"--resize ' 60x40'", "--resize: ' 60x40' is not a valid argument"},
+        RejectedForm{"--resize +60x40", "--resize: '+60x40' is not a valid argument"},
+        RejectedForm{"--resize 2147483648x1", "--resize: '2147483648x1' is not a valid argument"},
+        RejectedForm{"--quality 0x10", "--quality: '0x10' is not a valid argument"},
+        RejectedForm{"--quality '50 '", "--quality: '50 ' is not a valid argument"},
+        RejectedForm{"--dpi 1.5", "--dpi: '1.5' is not a valid argument"},
+        RejectedForm{"--scale 0x32", "--scale: '0x32' is not a valid argument"},
+        RejectedForm{"--crop 0,0,10", "--crop: '0,0,10' is not a valid argument"},
+        RejectedForm{"--crop 0,0,10,10,", "--crop: '0,0,10,10,' is not a valid argument"},
+        RejectedForm{"--crop 0x0,0,10,10", "--crop: '0x0,0,10,10' is not a valid argument"},
+        RejectedForm{"--background 0x100000000",
+                     "--background: '0x100000000' is not a valid argument"},
+        RejectedForm{"--background 4294967296",
+                     "--background: '4294967296' is not a valid argument"},
+        RejectedForm{"--background=-0x1", "--background: '-0x1' is not a valid argument"},
+        RejectedForm{"--background 0x", "--background: '0x' is not a valid argument"},
+        RejectedForm{"--background ' 0xFF'", "--background: ' 0xFF' is not a valid argument"},
+        RejectedForm{"--background '0xFF '", "--background: '0xFF ' is not a valid argument"},
+        RejectedForm{"--rotate=nan", "--rotate: 'nan' is not a finite number of degrees"},
+        RejectedForm{"--rotate inf", "--rotate: 'inf' is not a finite number of degrees"},
+        RejectedForm{"--rotate=-infinity",
+                     "--rotate: '-infinity' is not a finite number of degrees"},
+        RejectedForm{"--rotate 1e39", "--rotate: '1e39' is not a valid angle"},
+        RejectedForm{"--rotate 0x10", "--rotate: '0x10' is not a valid angle"},
+        RejectedForm{"--rotate ' 90'", "--rotate: ' 90' is not a valid angle"},
+        RejectedForm{"--rotate '90 '", "--rotate: '90 ' is not a valid angle"}));
+
 }  // namespace
 }  // namespace quorvex
