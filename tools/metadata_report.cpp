@@ -82,9 +82,19 @@ nlohmann::ordered_json IptcFields(const TFileInfo& info) {
 }  // namespace
 
 MetadataReport ReadMetadataReport(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  try {
+    bytes = ReadWholeFile(path);
+  } catch (const std::exception&) {
+    return MetadataReport();
+  }
+  return MetadataReportOf(std::move(bytes));
+}
+
+MetadataReport MetadataReportOf(std::vector<uint8_t> bytes) {
   MetadataReport report;
   try {
-    TMemoryStream stream(ReadWholeFile(path));
+    TMemoryStream stream(std::move(bytes));
     TJPEGImageExtra jpeg;
     jpeg.SetUseIccProfile(true);
     jpeg.LoadFromStream(stream);
