@@ -19,6 +19,19 @@ int RunConvert(const std::string& input, const std::string& output,
 // Runs the component module's registration (or unregistration) and reports the outcome.
 int RunRegister(bool doRegister, std::ostream& out, std::ostream& err);
 
+struct BatchSettings {
+  std::vector<std::string> files;  // files and folders as named on the command line
+  std::string pattern;             // the output name, "%s" standing for the input's name
+  bool recursive = false;
+  unsigned jobs = 0;      // files converted at once; 0 for one per processor
+  bool quiet = false;     // no summary line
+  bool progress = false;  // redraw a progress line (when standard error is a terminal)
+};
+
+// Converts every file as RunConvert would, several at once; 2 when the run is refused.
+int RunBatch(const BatchSettings& settings, const std::vector<ConvertStep>& steps,
+             std::ostream& err);
+
 int RunInfo(const std::vector<std::string>& files, bool json, std::ostream& out, std::ostream& err);
 
 }  // namespace quorvex::tools

@@ -2,6 +2,7 @@
 
 #include "client/resize_driver.h"
 #include "tools/commands.h"
+#include "tools/standard_input.h"
 
 namespace quorvex::tools {
 
@@ -12,9 +13,14 @@ int RunConvert(const std::string& input, const std::string& output,
                const std::vector<ConvertStep>& steps, std::ostream& out, std::ostream& err) {
   try {
     ResizeDriver object;
-    object.LoadFromFile(input);
+    if (IsStandardStream(input)) {
+      const std::vector<uint8_t> bytes = ReadStandardInput();
+      object.VariantIn(bytes.data(), bytes.size());
+    } else {
+      object.LoadFromFile(input);
+    }
     for (const ConvertStep& step : steps) client::ApplyStep(object, step);
-    if (output == "-") {
+    if (IsStandardStream(output)) {
       const std::vector<uint8_t> bytes = object.VariantOut();
       out.write(reinterpret_cast<const char*>(bytes.data()),
                 static_cast<std::streamsize>(bytes.size()));

@@ -4,6 +4,7 @@
 #include "client/resize_driver.h"
 #include "tools/commands.h"
 #include "tools/metadata_report.h"
+#include "tools/standard_input.h"
 
 namespace quorvex::tools {
 
@@ -17,10 +18,17 @@ int RunInfo(const std::vector<std::string>& files, bool json, std::ostream& out,
   for (const std::string& file : files) {
     try {
       ResizeDriver object;
-      object.LoadFromFile(file);
+      std::vector<uint8_t> bytes;
+      if (IsStandardStream(file)) {
+        bytes = ReadStandardInput();
+        object.VariantIn(bytes.data(), bytes.size());
+      } else {
+        object.LoadFromFile(file);
+      }
       const int32_t width = object.Width(), height = object.Height(), dpi = object.DPI();
       const bool gray = object.GrayScale();
-      const MetadataReport metadata = ReadMetadataReport(file);
+      const MetadataReport metadata =
+          IsStandardStream(file) ? MetadataReportOf(std::move(bytes)) : ReadMetadataReport(file);
       if (json) {
         report.push_back({{"file", file},
                           {"width", width},

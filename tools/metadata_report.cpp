@@ -81,11 +81,21 @@ nlohmann::ordered_json IptcFields(const TFileInfo& info) {
 }  // namespace
 
 MetadataReport ReadMetadataReport(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  try {
+    bytes = ReadWholeFile(path);
+  } catch (const std::exception&) {
+    return MetadataReport();
+  }
+  return MetadataReportOf(std::move(bytes));
+}
+
+MetadataReport MetadataReportOf(std::vector<uint8_t> bytes) {
   MetadataReport report;
   try {
     TJPEGImageExtra jpeg;
     jpeg.SetUseIccProfile(true);
-    jpeg.LoadFromBytes(ReadWholeFile(path));
+    jpeg.LoadFromBytes(std::move(bytes));
     report.quality = jpeg.EstimatedQuality();
     for (const std::string& line : jpeg.Exif().Fields) {
       const std::string name(TStringList::NameOf(line));

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 namespace quorvex::tools {
 
@@ -17,5 +18,8 @@ struct MetadataReport {
 
 // Reads the file's metadata; a file whose metadata cannot be read gives an empty report.
 MetadataReport ReadMetadataReport(const std::string& path);
+
+// The same for a JPEG held in memory.
+MetadataReport MetadataReportOf(std::vector<uint8_t> bytes);
 
 }  // namespace quorvex::tools

@@ -3,43 +3,22 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "tests/support/external_tools.h"
 #include "tests/support/test_files.h"
+#include "tests/tools/tool_run.h"
 
 namespace quorvex {
 namespace {
 
 using testing::MakeJpegWithCjpeg;
+using testing::Quorvex;
 using testing::ReadBytes;
 using testing::ScratchDirectory;
+using testing::ToolRun;
 using testing::WriteBytes;
-
-struct ToolRun {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-ToolRun Quorvex(const ScratchDirectory& dir, const std::string& arguments) {
-  const std::string errFile = dir.File("stderr.txt");
-  const std::string command = std::string(QUORVEX_TOOL) + " " + arguments + " 2>'" + errFile + "'";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  ToolRun run{-1, "", ""};
-  std::array<char, 65536> buffer;
-  size_t n;
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-    run.out.append(buffer.data(), n);
-  const int status = ::pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  const auto err = ReadBytes(errFile);
-  run.err.assign(err.begin(), err.end());
-  return run;
-}
 
 class CliTest : public ::testing::Test {
  protected:
@@ -68,6 +47,20 @@ TEST_F(CliTest, ConvertToStandardOutputWritesTheJpegBytes) {
   EXPECT_EQ(static_cast<uint8_t>(run.out[0]), 0xFF);
   EXPECT_EQ(static_cast<uint8_t>(run.out[1]), 0xD8);
   EXPECT_EQ(static_cast<uint8_t>(run.out[15]), 72);
+}
+
+TEST_F(CliTest, StandardInputFeedsConvertAndInfo) {
+  const ToolRun direct = Quorvex(dir, "convert '" + photo + "' - --box 60x60");
+  const ToolRun piped = Quorvex(dir, "convert - - --box 60x60 <'" + photo + "'");
+  ASSERT_EQ(piped.status, 0) << piped.err;
+  EXPECT_TRUE(piped.out == direct.out);
+  ToolRun run = Quorvex(dir, "info - <'" + photo + "'");
+  EXPECT_EQ(run.out, "-: 120x80 dpi=0 gray=0 quality=95\n");
+  run = Quorvex(dir, "info --json - <'" + photo + "'");
+  EXPECT_EQ(nlohmann::json::parse(run.out).at(0)["quality"], 95);
+  run = Quorvex(dir, "convert - '" + dir.File("o.jpg") + "' </dev/null");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "quorvex: VariantIn has failed to read an image.\n");
 }
 
 struct FailureCase {
