@@ -51,6 +51,7 @@
 #include "component/quorvex_interface.h"
 #include "fuzz/fuzz_input.h"
 #include "platform/object_context.h"
+#include "platform/response_base.h"
 
 namespace {
 
@@ -552,7 +553,7 @@ bool DeclaresLargeFrame(SAFEARRAY* array) {
 }
 
 // A web response that records its calls and may fail one of them.
-class FuzzResponse final : public IResponse {
+class FuzzResponse final : public quorvex::ResponseBase {
  public:
   int failAt = -1;  // the call (0..3) to fail, or none
   int calls = 0;
@@ -570,52 +571,20 @@ class FuzzResponse final : public IResponse {
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references); }
   ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--references); }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
-                                   UINT*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE get_Buffer(VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_Buffer(VARIANT_BOOL) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_ContentType(BSTR*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE put_ContentType(BSTR type) override {
     if (Narrow(type) != "Image/jpeg") Fault("content type " + Narrow(type));
     return Call();
   }
-  HRESULT STDMETHODCALLTYPE get_Expires(VARIANT*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE put_Expires(long minutes) override {
     if (minutes != 0) Fault("Expires is not 0");
     return Call();
   }
-  HRESULT STDMETHODCALLTYPE get_ExpiresAbsolute(VARIANT*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_ExpiresAbsolute(DATE) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Cookies(IRequestDictionary**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Status(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_Status(BSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Add(BSTR, BSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE AddHeader(BSTR, BSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE AppendToLog(BSTR) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE BinaryWrite(VARIANT input) override {
     const std::vector<uint8_t> body = ArrayBytes(input);
     if (body.size() < 2 || body[0] != 0xFF || body[1] != 0xD8) Fault("body is not a JPEG");
     return Call();
   }
   HRESULT STDMETHODCALLTYPE Clear() override { return Call(); }
-  HRESULT STDMETHODCALLTYPE End() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Flush() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Redirect(BSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Write(VARIANT) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE WriteBlock(short) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE IsClientConnected(VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_CharSet(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_CharSet(BSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Pics(BSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_CacheControl(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_CacheControl(BSTR) override { return E_NOTIMPL; }
 
  private:
   HRESULT Call() { return calls++ == failAt ? E_ACCESSDENIED : S_OK; }

@@ -18,12 +18,6 @@ HRESULT PageResponse::QueryInterface(REFIID iid, void** object) {
   return E_NOINTERFACE;
 }
 
-HRESULT PageResponse::GetTypeInfoCount(UINT* count) {
-  if (count == nullptr) return E_POINTER;
-  *count = 0;
-  return S_OK;
-}
-
 HRESULT PageResponse::put_ContentType(BSTR contentType) {
   try {
     contentType_ = BstrToUtf8(contentType);
