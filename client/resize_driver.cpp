@@ -9,7 +9,7 @@
 #include <cstring>
 #include <limits>
 
-#include "component/com_ptr.h"
+#include "platform/com_ptr.h"
 #include "component/quorvex_interface.h"
 #include "component/text_conversion.h"
 

@@ -28,6 +28,7 @@ install(FILES
   ${QUORVEX_ROOT}/platform/winapi.h
   ${QUORVEX_ROOT}/platform/object_context.h
   ${QUORVEX_ROOT}/platform/response_base.h
+  ${QUORVEX_ROOT}/platform/com_ptr.h
   ${QUORVEX_ROOT}/platform/typelib_resource.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quorvex/platform)
 install(DIRECTORY ${QUORVEX_ROOT}/platform/native/

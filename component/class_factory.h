@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "component/com_ptr.h"
+#include "platform/com_ptr.h"
 #include "platform/winapi.h"
 
 namespace quorvex {

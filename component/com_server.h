@@ -7,7 +7,7 @@
 #include <shared_mutex>
 #include <string>
 
-#include "component/com_ptr.h"
+#include "platform/com_ptr.h"
 #include "platform/winapi.h"
 
 namespace quorvex {

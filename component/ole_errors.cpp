@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "component/com_ptr.h"
+#include "platform/com_ptr.h"
 #include "component/text_conversion.h"
 
 namespace quorvex {

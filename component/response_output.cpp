@@ -1,5 +1,5 @@
 // StreamImage: the encoded image straight into the response of the current web request.
-#include "component/com_ptr.h"
+#include "platform/com_ptr.h"
 #include "component/ole_errors.h"
 #include "component/resize_object.h"
 #include "component/text_conversion.h"

@@ -6,7 +6,7 @@
 #include <new>
 #include <vector>
 
-#include "platform/src/com_ptr.h"
+#include "platform/com_ptr.h"
 #include "platform/src/text.h"
 #include "platform/src/type_library.h"
 
@@ -45,11 +45,11 @@ void SetArgError(UINT* puArgErr, UINT index) {
 HRESULT MemberFailed(HRESULT failure, void* instance, REFIID iid, EXCEPINFO* excep) {
   if (excep == nullptr) return failure;
   auto* object = static_cast<IUnknown*>(instance);
-  ComPtr<ISupportErrorInfo> support;
+  quorvex::TComPtr<ISupportErrorInfo> support;
   if (FAILED(object->QueryInterface(IID_ISupportErrorInfo, support.PutVoid())) ||
       support->InterfaceSupportsErrorInfo(iid) != S_OK)
     return failure;
-  ComPtr<IErrorInfo> info;
+  quorvex::TComPtr<IErrorInfo> info;
   if (GetErrorInfo(0, info.Put()) != S_OK) return failure;
   *excep = EXCEPINFO{};
   info->GetSource(&excep->bstrSource);
@@ -136,7 +136,7 @@ HRESULT TypeInfoImpl::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISP
     return E_INVALIDARG;
   if (attr.typekind != TKIND_INTERFACE) {
     // A pure dispatch interface is the object's own business.
-    ComPtr<IDispatch> dispatch;
+    quorvex::TComPtr<IDispatch> dispatch;
     HRESULT hr =
         static_cast<IUnknown*>(pvInstance)->QueryInterface(IID_IDispatch, dispatch.PutVoid());
     if (FAILED(hr)) return hr;
@@ -308,9 +308,7 @@ namespace {
 class StdDispatch final : public IDispatch {
  public:
   StdDispatch(IUnknown* outer, void* instance, ITypeInfo* info)
-      : outer_(outer),
-        instance_(instance),
-        info_(platform_detail::ComPtr<ITypeInfo>::Share(info)) {}
+      : outer_(outer), instance_(instance), info_(quorvex::TComPtr<ITypeInfo>::Share(info)) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (ppv == nullptr) return E_POINTER;
@@ -356,7 +354,7 @@ class StdDispatch final : public IDispatch {
   std::atomic<ULONG> refs_{1};
   IUnknown* outer_;
   void* instance_;
-  platform_detail::ComPtr<ITypeInfo> info_;
+  quorvex::TComPtr<ITypeInfo> info_;
 };
 
 }  // namespace

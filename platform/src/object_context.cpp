@@ -6,12 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/src/com_ptr.h"
+#include "platform/com_ptr.h"
 #include "platform/src/text.h"
 
 namespace {
-
-using platform_detail::ComPtr;
 
 class ObjectContext final : public IObjectContext, public IGetContextProperties {
  public:
@@ -86,14 +84,14 @@ class ObjectContext final : public IObjectContext, public IGetContextProperties 
   std::vector<std::pair<std::u16string, VARIANT>> properties_;
 };
 
-thread_local std::vector<ComPtr<ObjectContext>> contexts;
+thread_local std::vector<quorvex::TComPtr<ObjectContext>> contexts;
 
 }  // namespace
 
 HRESULT WINAPI QvEnterObjectContextWith(UINT count, const LPCOLESTR* names, const VARIANT* values) {
   if (count > 0 && (names == nullptr || values == nullptr)) return E_INVALIDARG;
   try {
-    ComPtr<ObjectContext> context(new ObjectContext());
+    quorvex::TComPtr<ObjectContext> context(new ObjectContext());
     for (UINT i = 0; i < count; ++i) {
       if (names[i] == nullptr) return E_INVALIDARG;
       const HRESULT hr =

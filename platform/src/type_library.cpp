@@ -903,9 +903,9 @@ const FuncData* TypeInfoImpl::FindFunc(MEMBERID memid, WORD flags, TypeInfoImpl*
 HRESULT BuildTypeLib(const idl::Library& description, ImportLoader loadImport, TypeLibImpl** result,
                      std::string* error, bool importStandard) {
   *result = nullptr;
-  ComPtr<TypeLibImpl> lib;
+  quorvex::TComPtr<TypeLibImpl> lib;
   try {
-    lib = ComPtr<TypeLibImpl>(new TypeLibImpl());
+    lib = quorvex::TComPtr<TypeLibImpl>(new TypeLibImpl());
     Builder(description, loadImport, lib.get(), importStandard).Build();
   } catch (const BuildError& e) {
     if (error != nullptr) *error = e.what();

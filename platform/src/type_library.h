@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/src/com_ptr.h"
+#include "platform/com_ptr.h"
 #include "platform/src/idl_model.h"
 
 namespace platform_detail {
@@ -123,7 +123,7 @@ class TypeLibImpl final : public ITypeLib {
   std::vector<std::unique_ptr<TypeInfoImpl>> infos;     // by index
   std::vector<std::unique_ptr<TypeInfoImpl>> partners;  // interface views of dual interfaces
   std::vector<TypeInfoImpl*> refs;                      // HREFTYPE / 4 -> type
-  std::vector<ComPtr<ITypeLib>> imports;
+  std::vector<quorvex::TComPtr<ITypeLib>> imports;
   std::vector<TypeLibImpl*> importImpls;
 
  private:

@@ -15,7 +15,6 @@
 
 namespace {
 
-using platform_detail::ComPtr;
 using platform_detail::TypeLibImpl;
 
 constexpr size_t kMaxDescription = 4u << 20;
@@ -248,7 +247,7 @@ HRESULT WINAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR 
     // Dispatch and automation interfaces are marshalled by the library's description.
     const UINT count = ptlib->GetTypeInfoCount();
     for (UINT i = 0; i < count; ++i) {
-      ComPtr<ITypeInfo> info;
+      quorvex::TComPtr<ITypeInfo> info;
       if (FAILED(ptlib->GetTypeInfo(i, info.Put()))) continue;
       TYPEATTR* typeAttr = nullptr;
       if (FAILED(info->GetTypeAttr(&typeAttr))) continue;
@@ -285,13 +284,13 @@ HRESULT WINAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, 
     BSTR path = nullptr;
     if (FAILED(QueryPathOfRegTypeLib(libID, wVerMajor, wVerMinor, lcid, &path)))
       return TYPE_E_LIBNOTREGISTERED;
-    ComPtr<ITypeLib> lib;
+    quorvex::TComPtr<ITypeLib> lib;
     const HRESULT loaded = LoadTypeLibEx(path, REGKIND_NONE, lib.Put());
     SysFreeString(path);
     if (SUCCEEDED(loaded)) {
       const UINT count = lib->GetTypeInfoCount();
       for (UINT i = 0; i < count; ++i) {
-        ComPtr<ITypeInfo> info;
+        quorvex::TComPtr<ITypeInfo> info;
         if (FAILED(lib->GetTypeInfo(i, info.Put()))) continue;
         TYPEATTR* typeAttr = nullptr;
         if (FAILED(info->GetTypeAttr(&typeAttr))) continue;

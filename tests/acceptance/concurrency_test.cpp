@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "component/com_ptr.h"
+#include "platform/com_ptr.h"
 #include "component/quorvex_interface.h"
 #include "component/text_conversion.h"
 #include "tests/support/external_tools.h"

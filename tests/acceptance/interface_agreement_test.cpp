@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "component/com_ptr.h"
+#include "platform/com_ptr.h"
 #include "component/quorvex_interface.h"
 #include "component/text_conversion.h"
 

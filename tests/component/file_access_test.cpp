@@ -17,7 +17,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "component/com_ptr.h"
+#include "platform/com_ptr.h"
 #include "component/resize_object.h"
 #include "component/text_conversion.h"
 #include "tests/support/failure.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "component/com_ptr.h"
+#include "platform/com_ptr.h"
 #include "tests/wine/client_support.h"
 
 namespace quorvex::wine_client {

@@ -25,6 +25,12 @@ class TComPtr {
     if (p_ != nullptr) p_->Release();
   }
 
+  // Shares a pointer the caller does not own: adds a reference of its own.
+  static TComPtr Share(T* borrowed) noexcept {
+    if (borrowed != nullptr) borrowed->AddRef();
+    return TComPtr(borrowed);
+  }
+
   T* get() const noexcept { return p_; }
   T* operator->() const noexcept { return p_; }
   explicit operator bool() const noexcept { return p_ != nullptr; }
