@@ -55,8 +55,9 @@ def wrk(url, connections, seconds):
                        out)
     return {
         "rps": float(re.search(r"Requests/sec:\s+([\d.]+)", out).group(1)),
-        "p50": milliseconds(re.search(r"50%\s+(\S+)", out).group(1)),
-        "p99": milliseconds(re.search(r"99%\s+(\S+)", out).group(1)),
+        # Anchored: the thread statistics also end in percentages ("72.50%").
+        "p50": milliseconds(re.search(r"^\s+50%\s+(\S+)", out, re.M).group(1)),
+        "p99": milliseconds(re.search(r"^\s+99%\s+(\S+)", out, re.M).group(1)),
         "errors": (int(failed.group(1)) if failed else 0) +
                   (sum(int(n) for n in broken.groups()) if broken else 0),
     }
