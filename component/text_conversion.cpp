@@ -67,6 +67,20 @@ void AppendUtf16(std::basic_string<OLECHAR>& units, char32_t c) {
   }
 }
 
+// The code point at text[i], joining a surrogate pair (i then moves to its low half); a lone
+// surrogate comes back as itself for the caller to judge.
+char32_t NextCodePoint(const OLECHAR* text, size_t length, size_t& i) {
+  const char32_t c = static_cast<char16_t>(text[i]);
+  if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length) {
+    const char32_t low = static_cast<char16_t>(text[i + 1]);
+    if (low >= 0xDC00 && low <= 0xDFFF) {
+      ++i;
+      return 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+    }
+  }
+  return c;
+}
+
 BSTR NewBstr(const std::basic_string<OLECHAR>& units) {
   BSTR result = SysAllocStringLen(units.data(), static_cast<UINT>(units.size()));
   if (result == nullptr) throw EOutOfMemory();
@@ -82,14 +96,7 @@ std::string Utf16ToUtf8(const OLECHAR* text, size_t length) {
   std::string out;
   out.reserve(length);
   for (size_t i = 0; i < length; ++i) {
-    char32_t c = static_cast<char16_t>(text[i]);
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length) {
-      const char32_t low = static_cast<char16_t>(text[i + 1]);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-        ++i;
-      }
-    }
+    char32_t c = NextCodePoint(text, length, i);
     if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
     AppendUtf8(out, c);
   }
@@ -119,14 +126,7 @@ std::string BstrToFileName(BSTR text) {
   std::string out;
   out.reserve(length);
   for (size_t i = 0; i < length; ++i) {
-    char32_t c = static_cast<char16_t>(text[i]);
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length) {
-      const char32_t low = static_cast<char16_t>(text[i + 1]);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-        ++i;
-      }
-    }
+    char32_t c = NextCodePoint(text, length, i);
     if (c >= kEscapeFirst && c <= kEscapeLast) {
       out += static_cast<char>(c - 0xDC00);
     } else if (c == 0 || (c >= 0xD800 && c <= 0xDFFF)) {
