@@ -1,7 +1,7 @@
 // Exceptions raised by the component's own code.
 #pragma once
 
-#include "imaging/errors.h"
+#include "imaging/exception.h"
 
 namespace quorvex {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "imaging/errors.h"
+#include "imaging/exception.h"
 
 namespace quorvex {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "imaging/errors.h"
+#include "imaging/exception.h"
 #include "platform/winapi.h"
 
 namespace quorvex {

@@ -29,7 +29,7 @@
 
 #include "component/resize_object.h"
 #include "fuzz/fuzz_input.h"
-#include "imaging/errors.h"
+#include "imaging/exception.h"
 #include "imaging/raster_image.h"
 #include "imaging/rotate.h"
 

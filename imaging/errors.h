@@ -1,25 +1,11 @@
-// The system's exception classes. Every failure inside the system is one of these; only the
-// automation layer and the exported entry points turn them into result codes.
+// The imaging errors. Every failure inside the system is a quorvex::Exception
+// (imaging/exception.h); only the automation layer and the exported entry points turn them into
+// result codes.
 #pragma once
 
-#include <exception>
-#include <string>
+#include "imaging/exception.h"
 
 namespace quorvex {
-
-// Common base: a fixed English message and a help context (0 for the system's own errors).
-class Exception : public std::exception {
- public:
-  explicit Exception(std::string message, int helpContext = 0)
-      : message_(std::move(message)), helpContext_(helpContext) {}
-  const char* what() const noexcept override { return message_.c_str(); }
-  const std::string& Message() const noexcept { return message_; }
-  int HelpContext() const noexcept { return helpContext_; }
-
- private:
-  std::string message_;
-  int helpContext_;
-};
 
 // A failure that the image objects detect themselves.
 class EInvalidGraphic : public Exception {

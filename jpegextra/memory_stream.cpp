@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "imaging/errors.h"
+
 namespace quorvex {
 
 void TMemoryStream::SetSize(size_t size) {

@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-#include "imaging/errors.h"
+#include "imaging/exception.h"
 
 namespace quorvex {
 

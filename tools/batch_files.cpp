@@ -37,8 +37,8 @@ std::string Identity(const std::string& name) {
   return error ? fs::absolute(name).lexically_normal().string() : canonical.string();
 }
 
-}  // namespace
-
+// The output for one input: every "%s" in the pattern becomes the input's name without its
+// extension, and a relative pattern is taken from the input's folder.
 std::string OutputFor(const std::string& input, const std::string& pattern) {
   const std::string stem = fs::path(input).stem().string();
   std::string output = pattern;
@@ -48,6 +48,8 @@ std::string OutputFor(const std::string& input, const std::string& pattern) {
   if (path.is_absolute()) return output;
   return (fs::path(input).parent_path() / path).string();
 }
+
+}  // namespace
 
 std::vector<BatchFile> PlanBatch(const std::vector<std::string>& names, const std::string& pattern,
                                  bool recursive) {

@@ -19,12 +19,9 @@ struct BatchFile {
   std::string output;
 };
 
-// The output for one input: every "%s" in the pattern becomes the input's name without its
-// extension, and a relative pattern is taken from the input's folder.
-std::string OutputFor(const std::string& input, const std::string& pattern);
-
 // The files named, with each folder replaced by the JPEG files in it (and in its subfolders when
-// recursive) in sorted order, each paired with its output.
+// recursive) in sorted order, each paired with its output: every "%s" in the pattern becomes the
+// input's name without its extension, and a relative pattern is taken from the input's folder.
 std::vector<BatchFile> PlanBatch(const std::vector<std::string>& names, const std::string& pattern,
                                  bool recursive);
 

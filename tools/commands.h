@@ -1,7 +1,6 @@
 // The command-line tool's sub-commands. Each returns the process exit status.
 #pragma once
 
-#include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <vector>

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "imaging/errors.h"
+#include "imaging/exception.h"
 
 namespace quorvex {
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/src/boundary_guard.h"
 #include "platform/src/module_table.h"
 #include "platform/src/text.h"
 
@@ -81,14 +82,7 @@ HMODULE ServerModule(const std::string& path, HRESULT* hr) {
   return module;
 }
 
-template <typename F>
-HRESULT Guarded(F&& body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
-}
+constexpr platform_detail::BoundaryGuard<HRESULT, E_OUTOFMEMORY> Guarded;
 
 }  // namespace
 

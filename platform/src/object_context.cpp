@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/com_ptr.h"
+#include "platform/src/boundary_guard.h"
 #include "platform/src/text.h"
 
 namespace {
@@ -86,11 +87,13 @@ class ObjectContext final : public IObjectContext, public IGetContextProperties 
 
 thread_local std::vector<quorvex::TComPtr<ObjectContext>> contexts;
 
+constexpr platform_detail::BoundaryGuard<HRESULT, E_OUTOFMEMORY> Guarded;
+
 }  // namespace
 
 HRESULT WINAPI QvEnterObjectContextWith(UINT count, const LPCOLESTR* names, const VARIANT* values) {
   if (count > 0 && (names == nullptr || values == nullptr)) return E_INVALIDARG;
-  try {
+  return Guarded([&]() -> HRESULT {
     quorvex::TComPtr<ObjectContext> context(new ObjectContext());
     for (UINT i = 0; i < count; ++i) {
       if (names[i] == nullptr) return E_INVALIDARG;
@@ -100,9 +103,7 @@ HRESULT WINAPI QvEnterObjectContextWith(UINT count, const LPCOLESTR* names, cons
     }
     contexts.push_back(std::move(context));
     return S_OK;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
+  });
 }
 
 HRESULT WINAPI QvEnterObjectContext(IDispatch* response) {

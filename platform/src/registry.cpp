@@ -4,6 +4,7 @@
 #include <new>
 #include <unordered_map>
 
+#include "platform/src/boundary_guard.h"
 #include "platform/src/registry_store.h"
 #include "platform/src/text.h"
 
@@ -99,14 +100,7 @@ LSTATUS WithKey(const Path& path, F&& use) {
   return use(*key);
 }
 
-template <typename F>
-LSTATUS Guarded(F&& body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return ERROR_NOT_ENOUGH_MEMORY;
-  }
-}
+constexpr platform_detail::BoundaryGuard<LSTATUS, ERROR_NOT_ENOUGH_MEMORY> Guarded;
 
 }  // namespace
 

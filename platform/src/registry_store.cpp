@@ -17,6 +17,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/src/boundary_guard.h"
 #include "platform/src/text.h"
 
 namespace platform_detail {
@@ -276,6 +277,8 @@ LSTATUS WriteAtomically(const std::string& file, const std::string& text) {
   return ERROR_SUCCESS;
 }
 
+constexpr BoundaryGuard<LSTATUS, ERROR_NOT_ENOUGH_MEMORY> Guarded;
+
 }  // namespace
 
 RegistryValue* RegistryKey::FindValue(std::u16string_view valueName) {
@@ -403,7 +406,7 @@ LSTATUS ParseRegistry(const std::string& text, RegistryTree* tree) {
 }
 
 LSTATUS LoadRegistry(RegistryTree* tree) {
-  try {
+  return Guarded([&]() -> LSTATUS {
     const std::string file = ResolveLinks(RegistryLocation());
     std::error_code ec;
     if (!std::filesystem::exists(std::filesystem::path(file).parent_path(), ec)) {
@@ -414,13 +417,11 @@ LSTATUS LoadRegistry(RegistryTree* tree) {
     // or the directory is read-only) still sees a whole file.
     FileLock lock(file, LOCK_SH, std::chrono::milliseconds(0));
     return LoadUnlocked(file, tree);
-  } catch (const std::bad_alloc&) {
-    return ERROR_NOT_ENOUGH_MEMORY;
-  }
+  });
 }
 
 LSTATUS UpdateRegistry(const std::function<LSTATUS(RegistryTree&, bool* changed)>& change) {
-  try {
+  return Guarded([&]() -> LSTATUS {
     const std::string file = ResolveLinks(RegistryLocation());
     LSTATUS status = EnsureDirectory(file);
     if (status != ERROR_SUCCESS) return status;
@@ -433,9 +434,7 @@ LSTATUS UpdateRegistry(const std::function<LSTATUS(RegistryTree&, bool* changed)
     status = change(tree, &changed);
     if (status != ERROR_SUCCESS || !changed) return status;
     return WriteAtomically(file, SerializeRegistry(tree));
-  } catch (const std::bad_alloc&) {
-    return ERROR_NOT_ENOUGH_MEMORY;
-  }
+  });
 }
 
 }  // namespace platform_detail

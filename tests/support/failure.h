@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "imaging/errors.h"
+#include "imaging/exception.h"
 
 namespace quorvex::testing {
 
