@@ -1,5 +1,5 @@
-// The guard at the exported C boundary: nothing thrown inside the platform crosses into a
-// caller, a failed allocation comes back as the function's own out-of-memory result code.
+// The guard at the exported C boundary: a failed allocation inside comes back as the function's
+// own out-of-memory result code instead of crossing into a C caller.
 #pragma once
 
 #include <new>
