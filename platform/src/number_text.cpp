@@ -10,6 +10,9 @@ namespace platform_detail {
 
 namespace {
 
+// Exponent digits beyond this only push the value further out of every range.
+constexpr int64_t kExponentCap = 100000;
+
 bool IsSpace(char16_t c) {
   return c == u' ' || (c >= 0x09 && c <= 0x0D) || c == 0xA0;
 }
@@ -121,7 +124,7 @@ HRESULT ReadExponent(Reader& in, int* power10) {
   if (!IsDigit(in.Peek())) return DISP_E_TYPEMISMATCH;  // no exponent digits
   int64_t e = 0;
   while (IsDigit(in.Peek())) {
-    if (e < 100000) e = e * 10 + (in.Peek() - u'0');
+    if (e < kExponentCap) e = e * 10 + (in.Peek() - u'0');
     in.Skip();
   }
   *power10 += static_cast<int>(negativeExponent ? -e : e);
