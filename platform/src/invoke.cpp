@@ -342,8 +342,7 @@ HRESULT TypeInfoImpl::Invoke(PVOID pvInstance, MEMBERID memid, WORD wFlags, DISP
                                puArgErr);
 
   TypeInfoImpl* owner = nullptr;
-  bool memidSeen = false;
-  const FuncData* func = FindFunc(memid, wFlags, &owner, &memidSeen);
+  const FuncData* func = FindFunc(memid, wFlags, &owner);
   if (func == nullptr) return DISP_E_MEMBERNOTFOUND;
   const FUNCDESC& desc = func->desc;
   if (desc.funckind != FUNC_PUREVIRTUAL && desc.funckind != FUNC_VIRTUAL)

@@ -172,11 +172,6 @@ class Builder {
           out->vt = element.vt;
           return;
         }
-        if (element.vt == VT_USERDEFINED) {
-          TypeInfoImpl* target = Lookup(element.name);
-          if (target == nullptr) Fail(line, "unknown type " + ToUtf8(element.name));
-          // A pointer to a plain alias of a simple type stays a pointer to that type.
-        }
         nodes.push_back(std::make_unique<TYPEDESC>());
         TYPEDESC* node = nodes.back().get();
         MakeType(element, nodes, node, line);
@@ -202,10 +197,6 @@ class Builder {
         }
         TypeInfoImpl* target = Lookup(t.name);
         if (target == nullptr) Fail(line, "unknown type " + ToUtf8(t.name));
-        if (target->attr.typekind == TKIND_INTERFACE || target->attr.typekind == TKIND_DISPATCH ||
-            target->attr.typekind == TKIND_COCLASS) {
-          // Interfaces are passed by pointer only; the kind is not known yet for local ones.
-        }
         out->vt = VT_USERDEFINED;
         out->hreftype = lib_->AddTypeRef(target);
         return;
@@ -893,12 +884,10 @@ HRESULT TypeInfoImpl::InterfaceOf(HREFTYPE href, GUID* iid) {
   return TYPE_E_ELEMENTNOTFOUND;
 }
 
-const FuncData* TypeInfoImpl::FindFunc(MEMBERID memid, WORD flags, TypeInfoImpl** owner,
-                                       bool* memidSeen) {
+const FuncData* TypeInfoImpl::FindFunc(MEMBERID memid, WORD flags, TypeInfoImpl** owner) {
   for (TypeInfoImpl* level = this; level != nullptr; level = level->base) {
     for (const auto& f : level->funcs) {
       if (f->desc.memid != memid) continue;
-      *memidSeen = true;
       // Restricted members with ordinary ids cannot be called late-bound.
       if ((f->desc.wFuncFlags & FUNCFLAG_FRESTRICTED) && memid >= 0) continue;
       if ((flags & f->desc.invkind) == 0) continue;
