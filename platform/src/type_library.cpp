@@ -13,6 +13,15 @@ namespace {
 
 constexpr WORD kPointerSize = sizeof(void*);
 constexpr MEMBERID kAutoIdBase = 0x60000000;
+// A dispatch interface's function table: IUnknown's three members and IDispatch's four.
+constexpr WORD kDispatchSlots = 7;
+// Function-table offsets are SHORTs in FUNCDESC.
+constexpr size_t kMaxVtableOffset = 0x7FFF;
+// Deeper base chains than this are taken for a circle.
+constexpr int kMaxBaseDepth = 64;
+// Aliases and coclasses followed to reach an interface.
+constexpr int kMaxTargetDepth = 16;
+constexpr WORD kHresultSize = sizeof(HRESULT);
 
 template <typename F>
 HRESULT Guarded(F&& body) {
@@ -47,7 +56,7 @@ class BuildError : public std::runtime_error {
 // Size and alignment of a value of a simple type, for TYPEATTR of aliases: what a safe-array
 // element of the type takes, and a pointer for everything that is held by reference.
 WORD SizeOf(VARTYPE vt) {
-  if (vt == VT_HRESULT) return 4;
+  if (vt == VT_HRESULT) return kHresultSize;
   const ULONG size = platform_detail::ArrayElementSize(vt);
   return static_cast<WORD>(size != 0 ? size : kPointerSize);
 }
@@ -163,11 +172,6 @@ class Builder {
           out->vt = element.vt;
           return;
         }
-        if (element.vt == VT_USERDEFINED) {
-          TypeInfoImpl* target = Lookup(element.name);
-          if (target == nullptr) Fail(line, "unknown type " + ToUtf8(element.name));
-          // A pointer to a plain alias of a simple type stays a pointer to that type.
-        }
         nodes.push_back(std::make_unique<TYPEDESC>());
         TYPEDESC* node = nodes.back().get();
         MakeType(element, nodes, node, line);
@@ -193,10 +197,6 @@ class Builder {
         }
         TypeInfoImpl* target = Lookup(t.name);
         if (target == nullptr) Fail(line, "unknown type " + ToUtf8(t.name));
-        if (target->attr.typekind == TKIND_INTERFACE || target->attr.typekind == TKIND_DISPATCH ||
-            target->attr.typekind == TKIND_COCLASS) {
-          // Interfaces are passed by pointer only; the kind is not known yet for local ones.
-        }
         out->vt = VT_USERDEFINED;
         out->hreftype = lib_->AddTypeRef(target);
         return;
@@ -307,7 +307,7 @@ class Builder {
 
   void BuildInterface(size_t index, int depth) {
     if (built_[index]) return;
-    if (depth > 64) Fail(0, "interfaces derive from each other in a circle");
+    if (depth > kMaxBaseDepth) Fail(0, "interfaces derive from each other in a circle");
     const idl::Interface& iface = d_.interfaces[d_.order[index].index];
     TypeInfoImpl& info = *lib_->infos[index];
     TypeInfoImpl* base = nullptr;
@@ -357,7 +357,7 @@ class Builder {
         if (other->desc.memid == memid && other->desc.invkind == m.invkind)
           Fail(m.line, "duplicate id for " + ToUtf8(m.name));
       const size_t slot = baseSlots + i;
-      if (slot * kPointerSize > 0x7FFF) Fail(m.line, "too many members");
+      if (slot * kPointerSize > kMaxVtableOffset) Fail(m.line, "too many members");
       vtbl.funcs.push_back(MakeFunc(m, memid, static_cast<SHORT>(slot * kPointerSize)));
     }
     vtbl.attr.cFuncs = static_cast<WORD>(vtbl.funcs.size());
@@ -389,7 +389,7 @@ class Builder {
     }
     info.attr.cFuncs = static_cast<WORD>(info.funcs.size());
     info.attr.cImplTypes = 1;
-    info.attr.cbSizeVft = 7 * kPointerSize;
+    info.attr.cbSizeVft = kDispatchSlots * kPointerSize;
     info.partner = view.get();
     view->partner = &info;
     info.partnerRef = lib_->AddTypeRef(view.get());
@@ -856,7 +856,7 @@ HRESULT TypeInfoImpl::VariantTypeOf(const TYPEDESC& type, VARTYPE* vt) {
 
 HRESULT TypeInfoImpl::InterfaceOf(HREFTYPE href, GUID* iid) {
   TypeInfoImpl* target = Target(href);
-  for (int depth = 0; target != nullptr && depth < 16; ++depth) {
+  for (int depth = 0; target != nullptr && depth < kMaxTargetDepth; ++depth) {
     switch (target->attr.typekind) {
       case TKIND_INTERFACE:
       case TKIND_DISPATCH:
@@ -884,12 +884,10 @@ HRESULT TypeInfoImpl::InterfaceOf(HREFTYPE href, GUID* iid) {
   return TYPE_E_ELEMENTNOTFOUND;
 }
 
-const FuncData* TypeInfoImpl::FindFunc(MEMBERID memid, WORD flags, TypeInfoImpl** owner,
-                                       bool* memidSeen) {
+const FuncData* TypeInfoImpl::FindFunc(MEMBERID memid, WORD flags, TypeInfoImpl** owner) {
   for (TypeInfoImpl* level = this; level != nullptr; level = level->base) {
     for (const auto& f : level->funcs) {
       if (f->desc.memid != memid) continue;
-      *memidSeen = true;
       // Restricted members with ordinary ids cannot be called late-bound.
       if ((f->desc.wFuncFlags & FUNCFLAG_FRESTRICTED) && memid >= 0) continue;
       if ((flags & f->desc.invkind) == 0) continue;

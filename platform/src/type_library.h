@@ -75,7 +75,7 @@ class TypeInfoImpl final : public ITypeInfo {
   // The interface a VT_USERDEFINED reference names (through aliases and coclasses).
   HRESULT InterfaceOf(HREFTYPE href, GUID* iid);
   // The member with `memid` whose kind is one of `flags`, here or in a base interface.
-  const FuncData* FindFunc(MEMBERID memid, WORD flags, TypeInfoImpl** owner, bool* memidSeen);
+  const FuncData* FindFunc(MEMBERID memid, WORD flags, TypeInfoImpl** owner);
   TypeInfoImpl* Target(HREFTYPE href);
 
   TYPEATTR attr{};

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <new>
 
+#include "platform/com_ptr.h"
 #include "platform/src/module_table.h"
 #include "platform/src/text.h"
 #include "platform/src/type_library.h"
@@ -208,10 +209,9 @@ HRESULT WINAPI LoadRegTypeLib(REFGUID rguid, WORD wVerMajor, WORD wVerMinor, LCI
                               ITypeLib** pptlib) {
   if (pptlib == nullptr) return E_INVALIDARG;
   *pptlib = nullptr;
-  BSTR path = nullptr;
-  HRESULT hr = QueryPathOfRegTypeLib(rguid, wVerMajor, wVerMinor, lcid, &path);
-  if (SUCCEEDED(hr)) hr = LoadTypeLibEx(path, REGKIND_NONE, pptlib);
-  SysFreeString(path);
+  quorvex::TBstr path;
+  HRESULT hr = QueryPathOfRegTypeLib(rguid, wVerMajor, wVerMinor, lcid, path.Put());
+  if (SUCCEEDED(hr)) hr = LoadTypeLibEx(path.get(), REGKIND_NONE, pptlib);
   return hr;
 }
 
@@ -222,11 +222,10 @@ HRESULT WINAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR 
     if (FAILED(ptlib->GetLibAttr(&attr))) return E_FAIL;
     const TLIBATTR lib = *attr;
     ptlib->ReleaseTLibAttr(attr);
-    BSTR name = nullptr, doc = nullptr;
-    if (FAILED(ptlib->GetDocumentation(-1, &name, &doc, nullptr, nullptr))) return E_FAIL;
-    const std::u16string title(platform_detail::WideView(doc != nullptr ? doc : name));
-    SysFreeString(name);
-    SysFreeString(doc);
+    quorvex::TBstr name, doc;
+    if (FAILED(ptlib->GetDocumentation(-1, name.Put(), doc.Put(), nullptr, nullptr))) return E_FAIL;
+    const std::u16string title(
+        platform_detail::WideView(doc.get() != nullptr ? doc.get() : name.get()));
 
     const std::u16string libKey = LibraryKey(lib.guid, lib.wMajorVerNum, lib.wMinorVerNum);
     const std::u16string path(platform_detail::WideView(szFullPath));
@@ -256,10 +255,9 @@ HRESULT WINAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR 
       if (!(t.typekind == TKIND_DISPATCH ||
             (t.typekind == TKIND_INTERFACE && (t.wTypeFlags & TYPEFLAG_FOLEAUTOMATION))))
         continue;
-      BSTR typeName = nullptr;
-      info->GetDocumentation(MEMBERID_NIL, &typeName, nullptr, nullptr, nullptr);
-      const std::u16string interfaceName(platform_detail::WideView(typeName));
-      SysFreeString(typeName);
+      quorvex::TBstr typeName;
+      info->GetDocumentation(MEMBERID_NIL, typeName.Put(), nullptr, nullptr, nullptr);
+      const std::u16string interfaceName(platform_detail::WideView(typeName.get()));
       const std::u16string key = u"Interface\\" + GuidText(t.guid);
       const std::u16string proxy =
           (t.typekind == TKIND_INTERFACE || (t.wTypeFlags & TYPEFLAG_FDUAL)) ? kProxyStubDispatch
@@ -281,12 +279,11 @@ HRESULT WINAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, 
                                  SYSKIND syskind) {
   if (syskind != SYS_WIN16 && syskind != SYS_WIN32 && syskind != SYS_WIN64) return E_INVALIDARG;
   return Guarded([&]() -> HRESULT {
-    BSTR path = nullptr;
-    if (FAILED(QueryPathOfRegTypeLib(libID, wVerMajor, wVerMinor, lcid, &path)))
+    quorvex::TBstr path;
+    if (FAILED(QueryPathOfRegTypeLib(libID, wVerMajor, wVerMinor, lcid, path.Put())))
       return TYPE_E_LIBNOTREGISTERED;
     quorvex::TComPtr<ITypeLib> lib;
-    const HRESULT loaded = LoadTypeLibEx(path, REGKIND_NONE, lib.Put());
-    SysFreeString(path);
+    const HRESULT loaded = LoadTypeLibEx(path.get(), REGKIND_NONE, lib.Put());
     if (SUCCEEDED(loaded)) {
       const UINT count = lib->GetTypeInfoCount();
       for (UINT i = 0; i < count; ++i) {

@@ -18,6 +18,12 @@ using platform_detail::ParsedNumber;
 using platform_detail::ParseNumber;
 
 constexpr VARTYPE kVtClsid = 72;
+// Currency is an integer count of 1/10000.
+constexpr int64_t kCurrencyScale = 10000;
+constexpr int64_t kCurrencyHalf = kCurrencyScale / 2;
+// A DATE lies strictly between these day numbers (1 January 100 and 1 January 10000).
+constexpr double kMinDate = -657435.0;
+constexpr double kMaxDate = 2958466.0;
 // An object's default value may itself be an object; follow a few levels, not forever.
 constexpr int kMaxValueDepth = 8;
 
@@ -112,7 +118,7 @@ double AsDouble(const Number& n) {
     case Number::kReal:
       return n.r;
     case Number::kCurrency:
-      return static_cast<double>(n.s) / 10000.0;
+      return static_cast<double>(n.s) / static_cast<double>(kCurrencyScale);
   }
   return 0;
 }
@@ -241,10 +247,10 @@ bool RealToInteger(double r, const IntegerType& t, uint64_t* raw) {
 
 // Currency is an integer count of 1/10000; rounding to a whole number is half to even.
 int64_t CurrencyToWhole(int64_t cy) {
-  int64_t whole = cy / 10000;
-  const int64_t rest = cy % 10000;
-  if (rest > 5000 || (rest == 5000 && (whole & 1))) ++whole;
-  if (rest < -5000 || (rest == -5000 && (whole & 1))) --whole;
+  int64_t whole = cy / kCurrencyScale;
+  const int64_t rest = cy % kCurrencyScale;
+  if (rest > kCurrencyHalf || (rest == kCurrencyHalf && (whole & 1))) ++whole;
+  if (rest < -kCurrencyHalf || (rest == -kCurrencyHalf && (whole & 1))) --whole;
   return whole;
 }
 
@@ -274,7 +280,7 @@ HRESULT NumberToInteger(const Number& n, VARTYPE from, VARTYPE to, VARIANT* out)
 }
 
 HRESULT RealToCurrency(double r, CY* out) {
-  const double scaled = r * 10000.0;
+  const double scaled = r * static_cast<double>(kCurrencyScale);
   uint64_t raw = 0;
   if (!RealToInteger(scaled, IntegerType{64, true}, &raw)) return DISP_E_OVERFLOW;
   out->int64 = static_cast<int64_t>(raw);
@@ -296,7 +302,7 @@ HRESULT NumberToTarget(const Number& n, VARTYPE from, VARTYPE to, VARIANT* out) 
       return S_OK;
     case VT_DATE: {
       const double r = AsDouble(n);
-      if (!(r > -657435.0 && r < 2958466.0)) return DISP_E_OVERFLOW;
+      if (!(r > kMinDate && r < kMaxDate)) return DISP_E_OVERFLOW;
       V_DATE(out) = r;
       return S_OK;
     }
@@ -309,8 +315,9 @@ HRESULT NumberToTarget(const Number& n, VARTYPE from, VARTYPE to, VARIANT* out) 
         return S_OK;
       }
       if (n.kind == Number::kSigned) {
-        if (n.s > INT64_MAX / 10000 || n.s < INT64_MIN / 10000) return DISP_E_OVERFLOW;
-        V_CY(out).int64 = n.s * 10000;
+        if (n.s > INT64_MAX / kCurrencyScale || n.s < INT64_MIN / kCurrencyScale)
+          return DISP_E_OVERFLOW;
+        V_CY(out).int64 = n.s * kCurrencyScale;
         return S_OK;
       }
       return RealToCurrency(AsDouble(n), &V_CY(out));
