@@ -214,6 +214,7 @@ TAutoObjectFactory::TAutoObjectFactory(TComServer& server, TObjectConstructor co
   if (std::none_of(implemented.begin(), implemented.end(),
                    [&](const IID& iid) { return IsEqualIID(iid, dispIntfIID_); }))
     throw EOleError(Formatted("Dispatch interface missing from class %s", classTypeName));
+  errorIID_ = implemented.front();
 }
 
 }  // namespace quorvex

@@ -88,16 +88,19 @@ class TTypedComObjectFactory : public TComObjectFactory {
 class TAutoObjectFactory : public TTypedComObjectFactory {
  public:
   // implemented: the interfaces the class's objects carry, which must include the class's
-  // default dispatch interface.
+  // default dispatch interface. Error information names the first of them: the class's
+  // original interface, which its clients have always seen there, even after a newer one
+  // extending it became the default.
   TAutoObjectFactory(TComServer& server, TObjectConstructor construct, REFCLSID classId,
                      const std::string& classTypeName, const std::vector<IID>& implemented,
                      TClassInstancing instancing, TThreadingModel threadingModel);
   ITypeInfo* DispTypeInfo() const noexcept override { return dispTypeInfo_.get(); }
-  const IID& ErrorIID() const noexcept override { return dispIntfIID_; }
+  const IID& ErrorIID() const noexcept override { return errorIID_; }
 
  private:
   TComPtr<ITypeInfo> dispTypeInfo_;
   IID dispIntfIID_{};
+  IID errorIID_{};
 };
 
 }  // namespace quorvex

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "platform/com_ptr.h"
 #include "component/text_conversion.h"
+#include "platform/com_ptr.h"
 
 namespace quorvex {
 

@@ -112,4 +112,44 @@ HRESULT TResizeInterface::put_GreyScale(VARIANT_BOOL Value) {
   return Call([&] { owner_.SetGrayScale(Value); });
 }
 
+HRESULT TResizeInterface::LoadThumbnail(VARIANT Source, LONG Width, LONG Height) {
+  return Call([&] { owner_.LoadThumbnail(Source, Width, Height); });
+}
+HRESULT TResizeInterface::get_AutoOrient(VARIANT_BOOL* Value) {
+  return Get(Value, [&] { return owner_.AutoOrient(); });
+}
+HRESULT TResizeInterface::put_AutoOrient(VARIANT_BOOL Value) {
+  return Call([&] { owner_.SetAutoOrient(Value); });
+}
+HRESULT TResizeInterface::get_Orientation(LONG* Value) {
+  return Get(Value, [&] { return owner_.Orientation(); });
+}
+HRESULT TResizeInterface::get_KeepMetadata(VARIANT_BOOL* Value) {
+  return Get(Value, [&] { return owner_.KeepMetadata(); });
+}
+HRESULT TResizeInterface::put_KeepMetadata(VARIANT_BOOL Value) {
+  return Call([&] { owner_.SetKeepMetadata(Value); });
+}
+HRESULT TResizeInterface::get_MaxPixels(LONG* Value) {
+  return Get(Value, [&] { return owner_.MaxPixels(); });
+}
+HRESULT TResizeInterface::put_MaxPixels(LONG Value) {
+  return Call([&] { owner_.SetMaxPixels(Value); });
+}
+HRESULT TResizeInterface::get_Progressive(VARIANT_BOOL* Value) {
+  return Get(Value, [&] { return owner_.Progressive(); });
+}
+HRESULT TResizeInterface::put_Progressive(VARIANT_BOOL Value) {
+  return Call([&] { owner_.SetProgressive(Value); });
+}
+HRESULT TResizeInterface::get_OptimizeCoding(VARIANT_BOOL* Value) {
+  return Get(Value, [&] { return owner_.OptimizeCoding(); });
+}
+HRESULT TResizeInterface::put_OptimizeCoding(VARIANT_BOOL Value) {
+  return Call([&] { owner_.SetOptimizeCoding(Value); });
+}
+HRESULT TResizeInterface::get_SourceQuality(LONG* Value) {
+  return Get(Value, [&] { return owner_.SourceQuality(); });
+}
+
 }  // namespace quorvex

@@ -1,5 +1,6 @@
-// IResize as the Resize object carries it: every member runs its body under the automation
-// layer's exception handler, so a failure comes back as a result code with error information.
+// IResize2 (and so IResize, which it extends) as the Resize object carries it: every member runs
+// its body under the automation layer's exception handler, so a failure comes back as a result code
+// with error information.
 #pragma once
 
 #include "component/com_object.h"
@@ -9,7 +10,7 @@ namespace quorvex {
 
 class TResize;
 
-class TResizeInterface final : public TInterfaceEntry<IResize, TResize> {
+class TResizeInterface final : public TInterfaceEntry<IResize2, TResize> {
  public:
   using TInterfaceEntry::TInterfaceEntry;
 
@@ -46,6 +47,20 @@ class TResizeInterface final : public TInterfaceEntry<IResize, TResize> {
   HRESULT STDMETHODCALLTYPE put_BackgroundColor(OLE_COLOR Value) override;
   HRESULT STDMETHODCALLTYPE get_GreyScale(VARIANT_BOOL* Value) override;
   HRESULT STDMETHODCALLTYPE put_GreyScale(VARIANT_BOOL Value) override;
+
+  HRESULT STDMETHODCALLTYPE LoadThumbnail(VARIANT Source, LONG Width, LONG Height) override;
+  HRESULT STDMETHODCALLTYPE get_AutoOrient(VARIANT_BOOL* Value) override;
+  HRESULT STDMETHODCALLTYPE put_AutoOrient(VARIANT_BOOL Value) override;
+  HRESULT STDMETHODCALLTYPE get_Orientation(LONG* Value) override;
+  HRESULT STDMETHODCALLTYPE get_KeepMetadata(VARIANT_BOOL* Value) override;
+  HRESULT STDMETHODCALLTYPE put_KeepMetadata(VARIANT_BOOL Value) override;
+  HRESULT STDMETHODCALLTYPE get_MaxPixels(LONG* Value) override;
+  HRESULT STDMETHODCALLTYPE put_MaxPixels(LONG Value) override;
+  HRESULT STDMETHODCALLTYPE get_Progressive(VARIANT_BOOL* Value) override;
+  HRESULT STDMETHODCALLTYPE put_Progressive(VARIANT_BOOL Value) override;
+  HRESULT STDMETHODCALLTYPE get_OptimizeCoding(VARIANT_BOOL* Value) override;
+  HRESULT STDMETHODCALLTYPE put_OptimizeCoding(VARIANT_BOOL Value) override;
+  HRESULT STDMETHODCALLTYPE get_SourceQuality(LONG* Value) override;
 
  private:
   template <class Body>

@@ -78,7 +78,8 @@ TResize::TResize(TComObjectFactory* factory, IUnknown* outer) : TASPMTSObject(fa
 TResize::~TResize() = default;
 
 void* TResize::GetInterface(REFIID iid) noexcept {
-  if (IsEqualIID(iid, IID_IResize)) return static_cast<IResize*>(&interface_);
+  if (IsEqualIID(iid, IID_IResize) || IsEqualIID(iid, IID_IResize2))
+    return static_cast<IResize2*>(&interface_);
   return TASPMTSObject::GetInterface(iid);
 }
 
@@ -90,6 +91,15 @@ void TResize::SetJPGQuality(LONG value) noexcept {
   jpgQuality_ = std::clamp<LONG>(value, 0, 100);
 }
 
+LONG TResize::MaxPixels() const noexcept {
+  return static_cast<LONG>(loadLimits_.MaxPixels);
+}
+
+void TResize::SetMaxPixels(LONG value) noexcept {
+  loadLimits_.MaxPixels =
+      value <= 0 ? kMaxRasterPixels : std::min<int64_t>(value, kMaxRasterPixels);
+}
+
 BSTR TResize::Version() const {
   return Utf8ToNewBstr(kVersion);
 }
@@ -98,11 +108,32 @@ void TResize::LoadJpeg(std::vector<uint8_t> bytes) {
   TJPEGImageExtra jpeg;
   jpeg.SetLoadLimits(loadLimits_);
   jpeg.LoadFromBytes(std::move(bytes));
-  dpi_ = static_cast<LONG>(jpeg.GetXDPI());
-  grayScale_ = jpeg.GetGrayscale();
   TBitmap decoded;
   jpeg.AssignTo(decoded);
+  dpi_ = static_cast<LONG>(jpeg.GetXDPI());
+  grayScale_ = jpeg.GetGrayscale();
+  sourceQuality_ = std::max<LONG>(jpeg.EstimatedQuality(), 0);
   ReplaceImage(decoded);
+}
+
+void TResize::CopySettingsFrom(const TResize& other) noexcept {
+  dpi_ = other.dpi_;
+  jpgQuality_ = other.jpgQuality_;
+  grayScale_ = other.grayScale_;
+  backgroundColor_ = other.backgroundColor_;
+  autoOrient_ = other.autoOrient_;
+  keepMetadata_ = other.keepMetadata_;
+  progressive_ = other.progressive_;
+  optimizeCoding_ = other.optimizeCoding_;
+  loadLimits_ = other.loadLimits_;
+}
+
+void TResize::AdoptLoadFrom(TResize& other) noexcept {
+  ReplaceImage(other.image_);
+  dpi_ = other.dpi_;
+  grayScale_ = other.grayScale_;
+  orientation_ = other.orientation_;
+  sourceQuality_ = other.sourceQuality_;
 }
 
 void TResize::LoadFromFile(BSTR Filename) {
@@ -141,6 +172,7 @@ std::vector<uint8_t> TResize::EncodeImage() const {
   jpeg.SetXDPI(static_cast<uint16_t>(dpi_));
   jpeg.SetYDPI(static_cast<uint16_t>(dpi_));
   jpeg.SetGrayscale(grayScale_);
+  jpeg.SetProgressive(progressive_);
   TMemoryStream stream;
   jpeg.SaveToStream(stream);
   return stream.Release();

@@ -35,9 +35,34 @@ class TResize : public TASPMTSObject {
   // A new string owned by the caller.
   BSTR Version() const;
 
+  // Settings of IResize2. AutoOrient turns every load upright by its EXIF orientation;
+  // KeepMetadata writes the loaded metadata with the image; MaxPixels bounds every load and
+  // transform (values <= 0 restore the built-in limit, larger ones are cut to it).
+  VARIANT_BOOL AutoOrient() const noexcept { return autoOrient_ ? VARIANT_TRUE : VARIANT_FALSE; }
+  void SetAutoOrient(VARIANT_BOOL value) noexcept { autoOrient_ = value != 0; }
+  VARIANT_BOOL KeepMetadata() const noexcept {
+    return keepMetadata_ ? VARIANT_TRUE : VARIANT_FALSE;
+  }
+  void SetKeepMetadata(VARIANT_BOOL value) noexcept { keepMetadata_ = value != 0; }
+  LONG MaxPixels() const noexcept;
+  void SetMaxPixels(LONG value) noexcept;
+  VARIANT_BOOL Progressive() const noexcept { return progressive_ ? VARIANT_TRUE : VARIANT_FALSE; }
+  void SetProgressive(VARIANT_BOOL value) noexcept { progressive_ = value != 0; }
+  VARIANT_BOOL OptimizeCoding() const noexcept {
+    return optimizeCoding_ ? VARIANT_TRUE : VARIANT_FALSE;
+  }
+  void SetOptimizeCoding(VARIANT_BOOL value) noexcept { optimizeCoding_ = value != 0; }
+  // What the last load found: the EXIF orientation (1 without one) and the estimated quality
+  // (0 when unknown).
+  LONG Orientation() const noexcept { return orientation_; }
+  LONG SourceQuality() const noexcept { return sourceQuality_; }
+
   // Loading. A file over the load limits fails like any other invalid file.
   void LoadFromFile(BSTR Filename);
   void VariantIn(const VARIANT& JPGData);
+  // Loads Source (a file name, or a byte array as VariantIn takes it) already fitted into the
+  // box: the size, DPI, grayscale and messages of a load followed by ResizeBox.
+  void LoadThumbnail(const VARIANT& Source, LONG Width, LONG Height);
   // The bounds of every load of this object (jpegextra/load_limits.h); a host may change them.
   const TLoadLimits& LoadLimits() const noexcept { return loadLimits_; }
   void SetLoadLimits(const TLoadLimits& limits) noexcept { loadLimits_ = limits; }
@@ -72,6 +97,10 @@ class TResize : public TASPMTSObject {
 
  private:
   void LoadJpeg(std::vector<uint8_t> bytes);
+  // The settings a load and its output work with, taken from another object.
+  void CopySettingsFrom(const TResize& other) noexcept;
+  // Makes what other loaded (image, DPI, grayscale and what the load found) this object's own.
+  void AdoptLoadFrom(TResize& other) noexcept;
   // The encoded image as a byte array with bounds 1..N, owned by the caller.
   SAFEARRAY* EncodeToArray() const;
   void ResizeTo(int64_t width, int64_t height);
@@ -82,6 +111,12 @@ class TResize : public TASPMTSObject {
   LONG jpgQuality_ = 90;
   bool grayScale_ = false;
   OLE_COLOR backgroundColor_ = 0xFFFFFF;
+  bool autoOrient_ = false;
+  bool keepMetadata_ = false;
+  bool progressive_ = false;
+  bool optimizeCoding_ = false;
+  LONG orientation_ = 1;
+  LONG sourceQuality_ = 0;
   TLoadLimits loadLimits_;
   TResizeInterface interface_{*this};
 };

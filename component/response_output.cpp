@@ -1,8 +1,8 @@
 // StreamImage: the encoded image straight into the response of the current web request.
-#include "platform/com_ptr.h"
 #include "component/ole_errors.h"
 #include "component/resize_object.h"
 #include "component/text_conversion.h"
+#include "platform/com_ptr.h"
 
 namespace quorvex {
 

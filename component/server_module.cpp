@@ -50,8 +50,8 @@ ServerModule& Module() {
           [](TComObjectFactory& factory, IUnknown* outer) -> std::unique_ptr<TComObject> {
             return std::make_unique<TResize>(&factory, outer);
           },
-          CLSID_Resize, "TResize", std::vector<IID>{IID_IResize}, TClassInstancing::ciMultiInstance,
-          TThreadingModel::tmBoth);
+          CLSID_Resize, "TResize", std::vector<IID>{IID_IResize, IID_IResize2},
+          TClassInstancing::ciMultiInstance, TThreadingModel::tmBoth);
     } catch (...) {
       module.resizeFactory.reset();
     }
