@@ -1,7 +1,10 @@
+// All UTF-8/UTF-16 conversion goes through the system's code-page functions
+// (MultiByteToWideChar, WideCharToMultiByte), which Windows and this platform both provide; what
+// is added here is only the escape that lets any byte string travel as a file name.
 #include "component/text_conversion.h"
 
+#include <climits>
 #include <cstdint>
-#include <optional>
 #include <string>
 
 #include "imaging/errors.h"
@@ -10,75 +13,33 @@ namespace quorvex {
 
 namespace {
 
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
+// Sizes the system functions take are int; text beyond that is refused like any allocation.
+int CheckedLength(size_t length) {
+  if (length > INT_MAX / 4) throw EOutOfMemory();
+  return static_cast<int>(length);
 }
 
-// Decodes one UTF-8 sequence at text[i]; malformed input yields nothing and skips one byte.
-std::optional<char32_t> DecodeAt(std::string_view text, size_t& i) {
-  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  int length = lead < 0x80           ? 1
-               : (lead >> 5) == 0x6  ? 2
-               : (lead >> 4) == 0xE  ? 3
-               : (lead >> 3) == 0x1E ? 4
-                                     : 0;
-  if (length == 0 || i + length > text.size()) {
-    ++i;
-    return std::nullopt;
-  }
-  char32_t c = length == 1 ? lead : lead & (0x7F >> length);
-  for (int k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) {
-      ++i;
-      return std::nullopt;
-    }
-    c = (c << 6) | (byte(i + k) & 0x3F);
-  }
-  static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (c < kSmallest[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-    ++i;
-    return std::nullopt;
-  }
-  i += length;
-  return c;
+// Converts with the given flags; false when the flags reject the text.
+bool WideToUtf8(const OLECHAR* text, size_t length, DWORD flags, std::string& out) {
+  if (length == 0) return true;
+  const int units = CheckedLength(length);
+  const int size = WideCharToMultiByte(CP_UTF8, flags, text, units, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return false;
+  const size_t start = out.size();
+  out.resize(start + static_cast<size_t>(size));
+  WideCharToMultiByte(CP_UTF8, flags, text, units, out.data() + start, size, nullptr, nullptr);
+  return true;
 }
 
-void AppendUtf16(std::basic_string<OLECHAR>& units, char32_t c) {
-  if (c >= 0x10000) {
-    units.push_back(static_cast<OLECHAR>(0xD800 + ((c - 0x10000) >> 10)));
-    units.push_back(static_cast<OLECHAR>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-  } else {
-    units.push_back(static_cast<OLECHAR>(c));
-  }
-}
-
-// The code point at text[i], joining a surrogate pair (i then moves to its low half); a lone
-// surrogate comes back as itself for the caller to judge.
-char32_t NextCodePoint(const OLECHAR* text, size_t length, size_t& i) {
-  const char32_t c = static_cast<char16_t>(text[i]);
-  if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length) {
-    const char32_t low = static_cast<char16_t>(text[i + 1]);
-    if (low >= 0xDC00 && low <= 0xDFFF) {
-      ++i;
-      return 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-    }
-  }
-  return c;
+bool Utf8ToWide(std::string_view text, DWORD flags, std::basic_string<OLECHAR>& out) {
+  if (text.empty()) return true;
+  const int bytes = CheckedLength(text.size());
+  const int size = MultiByteToWideChar(CP_UTF8, flags, text.data(), bytes, nullptr, 0);
+  if (size <= 0) return false;
+  const size_t start = out.size();
+  out.resize(start + static_cast<size_t>(size));
+  MultiByteToWideChar(CP_UTF8, flags, text.data(), bytes, out.data() + start, size);
+  return true;
 }
 
 BSTR NewBstr(const std::basic_string<OLECHAR>& units) {
@@ -87,19 +48,20 @@ BSTR NewBstr(const std::basic_string<OLECHAR>& units) {
   return result;
 }
 
-// Escaped bytes are the ones a decoder cannot take as UTF-8, so only 0x80..0xFF occur.
-constexpr char32_t kEscapeFirst = 0xDC80, kEscapeLast = 0xDCFF;
+// The length of the UTF-8 sequence a lead byte starts; 0 for a byte that starts none.
+size_t SequenceLength(unsigned char lead) {
+  return lead < 0x80           ? 1
+         : (lead >> 5) == 0x6  ? 2
+         : (lead >> 4) == 0xE  ? 3
+         : (lead >> 3) == 0x1E ? 4
+                               : 0;
+}
 
 }  // namespace
 
 std::string Utf16ToUtf8(const OLECHAR* text, size_t length) {
   std::string out;
-  out.reserve(length);
-  for (size_t i = 0; i < length; ++i) {
-    char32_t c = NextCodePoint(text, length, i);
-    if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
-    AppendUtf8(out, c);
-  }
+  if (!WideToUtf8(text, length, 0, out)) throw EOutOfMemory();
   return out;
 }
 
@@ -112,8 +74,7 @@ std::string BstrToFileName(BSTR text) {
   const UINT units = SysStringLen(text);
   if (units == 0) return {};
   if (std::char_traits<OLECHAR>::find(text, units, 0) != nullptr) return {};
-  if (units > INT32_MAX / 4) throw EOutOfMemory();
-  const int length = static_cast<int>(units);
+  const int length = CheckedLength(units);
   const int size = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
   if (size <= 0) throw EOutOfMemory();
   std::string out(static_cast<size_t>(size), '\0');
@@ -121,19 +82,32 @@ std::string BstrToFileName(BSTR text) {
   return out;
 }
 #else
+namespace {
+
+// A byte UTF-8 cannot decode travels as U+DC00 + the byte; only 0x80..0xFF ever need it.
+constexpr OLECHAR kEscapeFirst = 0xDC80, kEscapeLast = 0xDCFF;
+
+bool IsHighSurrogate(OLECHAR c) {
+  return c >= 0xD800 && c <= 0xDBFF;
+}
+
+}  // namespace
+
 std::string BstrToFileName(BSTR text) {
   const size_t length = SysStringLen(text);
+  if (std::char_traits<OLECHAR>::find(text, length, 0) != nullptr) return {};
   std::string out;
   out.reserve(length);
-  for (size_t i = 0; i < length; ++i) {
-    char32_t c = NextCodePoint(text, length, i);
-    if (c >= kEscapeFirst && c <= kEscapeLast) {
-      out += static_cast<char>(c - 0xDC00);
-    } else if (c == 0 || (c >= 0xD800 && c <= 0xDFFF)) {
-      return {};
-    } else {
-      AppendUtf8(out, c);
-    }
+  // Runs of ordinary text go through the strict converter; an escape (a low surrogate in the
+  // escape range with no high surrogate before it) is its byte.
+  size_t runStart = 0;
+  for (size_t i = 0; i <= length; ++i) {
+    const bool escape = i < length && text[i] >= kEscapeFirst && text[i] <= kEscapeLast &&
+                        (i == 0 || !IsHighSurrogate(text[i - 1]));
+    if (i < length && !escape) continue;
+    if (!WideToUtf8(text + runStart, i - runStart, WC_ERR_INVALID_CHARS, out)) return {};
+    if (escape) out += static_cast<char>(text[i] - 0xDC00);
+    runStart = i + 1;
   }
   return out;
 }
@@ -142,10 +116,17 @@ std::string BstrToFileName(BSTR text) {
 std::basic_string<OLECHAR> FileNameToOle(std::string_view name) {
   std::basic_string<OLECHAR> units;
   units.reserve(name.size());
+  if (Utf8ToWide(name, MB_ERR_INVALID_CHARS, units)) return units;
+  // Not all UTF-8: sequence by sequence, escaping every byte that starts no valid one.
   for (size_t i = 0; i < name.size();) {
-    const size_t start = i;
-    const std::optional<char32_t> c = DecodeAt(name, i);
-    AppendUtf16(units, c ? *c : 0xDC00 + static_cast<unsigned char>(name[start]));
+    const size_t length = SequenceLength(static_cast<unsigned char>(name[i]));
+    if (length != 0 && i + length <= name.size() &&
+        Utf8ToWide(name.substr(i, length), MB_ERR_INVALID_CHARS, units)) {
+      i += length;
+    } else {
+      units.push_back(static_cast<OLECHAR>(0xDC00 + static_cast<unsigned char>(name[i])));
+      ++i;
+    }
   }
   return units;
 }
@@ -156,8 +137,7 @@ BSTR FileNameToNewBstr(std::string_view name) {
 
 std::basic_string<OLECHAR> Utf8ToOle(std::string_view text) {
   std::basic_string<OLECHAR> units;
-  units.reserve(text.size());
-  for (size_t i = 0; i < text.size();) AppendUtf16(units, DecodeAt(text, i).value_or(0xFFFD));
+  if (!Utf8ToWide(text, 0, units)) throw EOutOfMemory();
   return units;
 }
 
