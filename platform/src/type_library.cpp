@@ -4,6 +4,7 @@
 #include <map>
 #include <new>
 
+#include "platform/src/boundary_guard.h"
 #include "platform/src/text.h"
 #include "platform/src/variant_type.h"
 
@@ -23,14 +24,7 @@ constexpr int kMaxBaseDepth = 64;
 constexpr int kMaxTargetDepth = 16;
 constexpr WORD kHresultSize = sizeof(HRESULT);
 
-template <typename F>
-HRESULT Guarded(F&& body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
-}
+constexpr platform_detail::BoundaryGuard<HRESULT, E_OUTOFMEMORY> Guarded;
 
 HRESULT SetText(BSTR* out, const std::u16string& text, bool nullWhenEmpty = false) {
   if (out == nullptr) return S_OK;

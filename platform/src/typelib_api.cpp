@@ -9,6 +9,7 @@
 #include <new>
 
 #include "platform/com_ptr.h"
+#include "platform/src/boundary_guard.h"
 #include "platform/src/module_table.h"
 #include "platform/src/text.h"
 #include "platform/src/type_library.h"
@@ -135,14 +136,7 @@ bool WriteKey(HKEY parent, const std::u16string& path, const std::u16string* val
   return ok;
 }
 
-template <typename F>
-HRESULT Guarded(F&& body) {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  }
-}
+constexpr platform_detail::BoundaryGuard<HRESULT, E_OUTOFMEMORY> Guarded;
 
 const char16_t* kProxyStubDispatch = u"{00020424-0000-0000-C000-000000000046}";
 const char16_t* kProxyStubUniversal = u"{00020420-0000-0000-C000-000000000046}";
