@@ -1,5 +1,6 @@
-// The interface identifiers of the object context and the web response, which MinGW-w64's uuid
-// library does not carry. The values are those of the Windows SDK.
+// The interface identifiers of the object context and the web response, the values of the
+// Windows SDK. The native runtime defines them here; the Windows build compiles this same file,
+// since MinGW-w64's uuid library does not carry them.
 #include "platform/winapi.h"
 
 extern "C" {
