@@ -5,33 +5,16 @@
 #include <string>
 
 #include "platform/src/text.h"
+#include "platform/src/two_interface_object.h"
 
 namespace {
 
 using platform_detail::MakeBstr;
 
-class ErrorInfo final : public IErrorInfo, public ICreateErrorInfo {
+class ErrorInfo final
+    : public platform_detail::TwoInterfaceObject<IErrorInfo, IID_IErrorInfo, ICreateErrorInfo,
+                                                 IID_ICreateErrorInfo> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IErrorInfo) {
-      *ppv = static_cast<IErrorInfo*>(this);
-    } else if (riid == IID_ICreateErrorInfo) {
-      *ppv = static_cast<ICreateErrorInfo*>(this);
-    } else {
-      *ppv = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
-
   HRESULT STDMETHODCALLTYPE GetGUID(GUID* pGUID) override {
     if (pGUID == nullptr) return E_INVALIDARG;
     *pGUID = guid_;
@@ -87,7 +70,6 @@ class ErrorInfo final : public IErrorInfo, public ICreateErrorInfo {
     return S_OK;
   }
 
-  std::atomic<ULONG> refs_{1};
   GUID guid_ = GUID_NULL;
   Text source_, description_, helpFile_;
   DWORD helpContext_ = 0;

@@ -9,10 +9,13 @@
 #include "platform/com_ptr.h"
 #include "platform/src/boundary_guard.h"
 #include "platform/src/text.h"
+#include "platform/src/two_interface_object.h"
 
 namespace {
 
-class ObjectContext final : public IObjectContext, public IGetContextProperties {
+class ObjectContext final
+    : public platform_detail::TwoInterfaceObject<IObjectContext, IID_IObjectContext,
+                                                 IGetContextProperties, IID_IGetContextProperties> {
  public:
   ~ObjectContext() {
     for (auto& property : properties_) VariantClear(&property.second);
@@ -24,26 +27,6 @@ class ObjectContext final : public IObjectContext, public IGetContextProperties 
     if (FAILED(hr)) return hr;
     properties_.emplace_back(std::move(name), copy);
     return S_OK;
-  }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IObjectContext) {
-      *ppv = static_cast<IObjectContext*>(this);
-    } else if (riid == IID_IGetContextProperties) {
-      *ppv = static_cast<IGetContextProperties*>(this);
-    } else {
-      *ppv = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
   }
 
   // IObjectContext: there are no transactions or roles here.
@@ -81,7 +64,6 @@ class ObjectContext final : public IObjectContext, public IGetContextProperties 
   }
 
  private:
-  std::atomic<ULONG> refs_{1};
   std::vector<std::pair<std::u16string, VARIANT>> properties_;
 };
 
