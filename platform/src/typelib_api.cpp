@@ -138,6 +138,25 @@ bool WriteKey(HKEY parent, const std::u16string& path, const std::u16string* val
 
 constexpr platform_detail::BoundaryGuard<HRESULT, E_OUTOFMEMORY> Guarded;
 
+// Calls visit(info, attributes) for each dispatch interface and automation-compatible
+// interface of the library: the ones marshalled by the library's description.
+template <typename Visit>
+void ForEachAutomationInterface(ITypeLib* library, Visit&& visit) {
+  const UINT count = library->GetTypeInfoCount();
+  for (UINT i = 0; i < count; ++i) {
+    quorvex::TComPtr<ITypeInfo> info;
+    if (FAILED(library->GetTypeInfo(i, info.Put()))) continue;
+    TYPEATTR* typeAttr = nullptr;
+    if (FAILED(info->GetTypeAttr(&typeAttr))) continue;
+    const TYPEATTR attributes = *typeAttr;
+    info->ReleaseTypeAttr(typeAttr);
+    if (attributes.typekind == TKIND_DISPATCH ||
+        (attributes.typekind == TKIND_INTERFACE &&
+         (attributes.wTypeFlags & TYPEFLAG_FOLEAUTOMATION)))
+      visit(info.get(), attributes);
+  }
+}
+
 const char16_t* kProxyStubDispatch = u"{00020424-0000-0000-C000-000000000046}";
 const char16_t* kProxyStubUniversal = u"{00020420-0000-0000-C000-000000000046}";
 
@@ -237,18 +256,8 @@ HRESULT WINAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR 
         !WriteKey(HKEY_CLASSES_ROOT, libKey + u"\\HELPDIR", &helpDir))
       return TYPE_E_REGISTRYACCESS;
 
-    // Dispatch and automation interfaces are marshalled by the library's description.
-    const UINT count = ptlib->GetTypeInfoCount();
-    for (UINT i = 0; i < count; ++i) {
-      quorvex::TComPtr<ITypeInfo> info;
-      if (FAILED(ptlib->GetTypeInfo(i, info.Put()))) continue;
-      TYPEATTR* typeAttr = nullptr;
-      if (FAILED(info->GetTypeAttr(&typeAttr))) continue;
-      const TYPEATTR t = *typeAttr;
-      info->ReleaseTypeAttr(typeAttr);
-      if (!(t.typekind == TKIND_DISPATCH ||
-            (t.typekind == TKIND_INTERFACE && (t.wTypeFlags & TYPEFLAG_FOLEAUTOMATION))))
-        continue;
+    bool written = true;
+    ForEachAutomationInterface(ptlib, [&](ITypeInfo* info, const TYPEATTR& t) {
       quorvex::TBstr typeName;
       info->GetDocumentation(MEMBERID_NIL, typeName.Put(), nullptr, nullptr, nullptr);
       const std::u16string interfaceName(platform_detail::WideView(typeName.get()));
@@ -258,14 +267,13 @@ HRESULT WINAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR 
                                                                              : kProxyStubUniversal;
       const std::u16string libGuid = GuidText(lib.guid);
       const std::u16string version = Hex(lib.wMajorVerNum) + u"." + Hex(lib.wMinorVerNum);
-      if (!WriteKey(HKEY_CLASSES_ROOT, key, &interfaceName) ||
-          !WriteKey(HKEY_CLASSES_ROOT, key + u"\\ProxyStubClsid", &proxy) ||
-          !WriteKey(HKEY_CLASSES_ROOT, key + u"\\ProxyStubClsid32", &proxy) ||
-          !WriteKey(HKEY_CLASSES_ROOT, key + u"\\TypeLib", &libGuid) ||
-          !WriteKey(HKEY_CLASSES_ROOT, key + u"\\TypeLib", &version, u"Version"))
-        return TYPE_E_REGISTRYACCESS;
-    }
-    return S_OK;
+      written = written && WriteKey(HKEY_CLASSES_ROOT, key, &interfaceName) &&
+                WriteKey(HKEY_CLASSES_ROOT, key + u"\\ProxyStubClsid", &proxy) &&
+                WriteKey(HKEY_CLASSES_ROOT, key + u"\\ProxyStubClsid32", &proxy) &&
+                WriteKey(HKEY_CLASSES_ROOT, key + u"\\TypeLib", &libGuid) &&
+                WriteKey(HKEY_CLASSES_ROOT, key + u"\\TypeLib", &version, u"Version");
+    });
+    return written ? S_OK : TYPE_E_REGISTRYACCESS;
   });
 }
 
@@ -279,22 +287,12 @@ HRESULT WINAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, 
     quorvex::TComPtr<ITypeLib> lib;
     const HRESULT loaded = LoadTypeLibEx(path.get(), REGKIND_NONE, lib.Put());
     if (SUCCEEDED(loaded)) {
-      const UINT count = lib->GetTypeInfoCount();
-      for (UINT i = 0; i < count; ++i) {
-        quorvex::TComPtr<ITypeInfo> info;
-        if (FAILED(lib->GetTypeInfo(i, info.Put()))) continue;
-        TYPEATTR* typeAttr = nullptr;
-        if (FAILED(info->GetTypeAttr(&typeAttr))) continue;
-        const TYPEATTR t = *typeAttr;
-        info->ReleaseTypeAttr(typeAttr);
-        if (!(t.typekind == TKIND_DISPATCH ||
-              (t.typekind == TKIND_INTERFACE && (t.wTypeFlags & TYPEFLAG_FOLEAUTOMATION))))
-          continue;
+      ForEachAutomationInterface(lib.get(), [&](ITypeInfo*, const TYPEATTR& t) {
         const std::u16string key = u"Interface\\" + GuidText(t.guid);
         for (const char16_t* sub : {u"\\ProxyStubClsid", u"\\ProxyStubClsid32", u"\\TypeLib"})
           RegDeleteKeyW(HKEY_CLASSES_ROOT, (key + sub).c_str());
         RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
-      }
+      });
     }
     // The path entry, then the version key when nothing else is left under it.
     const std::u16string libKey = LibraryKey(libID, wVerMajor, wVerMinor);
