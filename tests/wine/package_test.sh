@@ -8,38 +8,12 @@ set -u -o pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?usage: package_test.sh BUILD_DIR AMD64|X86}" && pwd)
 processor=${2:?usage: package_test.sh BUILD_DIR AMD64|X86}
-case "$processor" in
-  AMD64) wine=${WINE:-/usr/lib/wine/wine64} suffix=win64 ;;
-  X86) wine=${WINE:-/usr/lib/wine/wine} suffix=win32 ;;
-  *) echo "unknown processor $processor"; echo "0 passed, 1 failed"; exit 1 ;;
-esac
 wineserver=${WINESERVER:-wineserver}
-
-passed=0
-failed=0
-expect() {  # name actual expected
-  if [ "$2" == "$3" ]; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAIL $1: got [$2], expected [$3]"
-  fi
-}
-finish() {
-  echo "$passed passed, $failed failed"
-  [ "$failed" -eq 0 ]
-  exit
-}
-
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/quorvex-package.XXXXXX")
-export WINEPREFIX="$scratch/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-cleanup() {
-  "$wineserver" -k >/dev/null 2>&1
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
+# shellcheck source=tests/wine/wine_common.sh
+. "$here/wine_common.sh"
+select_wine "$processor"
+new_prefix quorvex-package
+suffix=$([ "$processor" = X86 ] && echo win32 || echo win64)
 
 name=quorvex-1.0.0.6-$suffix
 cpack --config "$build/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log" 2>&1 ||
@@ -72,17 +46,8 @@ inproc=$(timeout 300 "$wine" reg query \
   tr -d '\r' | sed -n 's/.*REG_SZ *//p')
 expect "InprocServer32" "$inproc" "$module"
 
-output=$(timeout 300 "$wine" cscript //nologo "$(winpath "$here/package_check.vbs")" \
-  "$(winpath "$here/../../samples/two-wings.jpg")" "$(winpath "$scratch/thumbnail.jpg")" 2>&1 |
-  tr -d '\r')
-printf '%s\n' "$output" | grep '^FAIL'
-summary=$(printf '%s\n' "$output" | tail -n 1)
-if [[ "$summary" =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed$ ]]; then
-  passed=$((passed + BASH_REMATCH[1]))
-  failed=$((failed + BASH_REMATCH[2]))
-else
-  expect "the script ran to its end" "$summary" "N passed, M failed"
-fi
+stage "package_check.vbs" timeout 300 "$wine" cscript //nologo "$(winpath "$here/package_check.vbs")" \
+  "$(winpath "$here/../../samples/two-wings.jpg")" "$(winpath "$scratch/thumbnail.jpg")"
 expect "the thumbnail written" "$([ -s "$scratch/thumbnail.jpg" ] && echo yes)" yes
 
 timeout 300 "$wine" regsvr32 /s /u "$module" >/dev/null 2>&1

@@ -18,21 +18,8 @@ wineserver=${WINESERVER:-wineserver}
 python=${PYTHON:-/usr/bin/python3}
 [ -x "$python" ] || python=python3
 
-passed=0
-failed=0
-pass() { passed=$((passed + 1)); }
-fail() {
-  failed=$((failed + 1))
-  echo "FAIL $*"
-}
-expect() {  # name actual expected
-  if [ "$2" == "$3" ]; then pass; else fail "$1: got [$2], expected [$3]"; fi
-}
-finish() {
-  echo "$passed passed, $failed failed"
-  [ "$failed" -eq 0 ]
-  exit
-}
+# shellcheck source=tests/wine/wine_common.sh
+. "$here/wine_common.sh"
 
 for file in "$dll" "$client"; do
   if [ ! -f "$file" ]; then
@@ -45,26 +32,8 @@ if [ -n "$native_tool" ] && [ ! -x "$native_tool" ]; then
   finish
 fi
 
-# A 64-bit Windows prefix. Wine's 64-bit loader runs the 64-bit system programs (regsvr32, reg,
-# cscript) that load a 64-bit DLL; its 32-bit loader runs the 32-bit ones, as a 32-bit worker
-# process on 64-bit Windows does, with the registry's 32-bit view.
-case "$processor" in
-  AMD64) wine=${WINE:-/usr/lib/wine/wine64} ;;
-  X86) wine=${WINE:-/usr/lib/wine/wine} ;;
-  *) fail "unknown processor $processor"; finish ;;
-esac
-
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/quorvex-wine.XXXXXX")
-export WINEPREFIX="$scratch/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY WAYLAND_DISPLAY
-cleanup() {
-  "$wineserver" -k >/dev/null 2>&1
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
-
-# Wine reaches the whole file system as drive Z:.
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
+select_wine "$processor"
+new_prefix quorvex-wine
 
 # A bounded Wine command; output without carriage returns.
 run_wine() { timeout 300 "$wine" "$@" 2>/dev/null | tr -d '\r'; }
@@ -106,29 +75,6 @@ reg_subkeys() {
 reg_exists() {
   reg_query "HKCR\\$1"
   if [ "$reg_status" -eq 0 ]; then echo yes; else echo no; fi
-}
-
-# Runs one stage that ends with "N passed, M failed" and adds its counts.
-stage() {
-  local title=$1 output status summary stage_passed stage_failed
-  shift
-  echo "== $title"
-  output=$("$@" 2>&1 | tr -d '\r')
-  status=$?
-  [ -n "$output" ] && printf '%s\n' "$output"
-  summary=$(printf '%s\n' "$output" | tail -n 1 | grep -E '^[0-9]+ passed, [0-9]+ failed$')
-  if [ -z "$summary" ]; then
-    fail "$title: no closing \"N passed, M failed\" line (the stage died; exit status $status)"
-    return
-  fi
-  stage_passed=${summary%% passed*}
-  stage_failed=${summary#*, }
-  stage_failed=${stage_failed%% failed}
-  passed=$((passed + stage_passed))
-  failed=$((failed + stage_failed))
-  if [ "$stage_failed" -eq 0 ] && [ "$status" -ne 0 ]; then
-    fail "$title: exit status $status"
-  fi
 }
 
 echo "== Wine prefix"
