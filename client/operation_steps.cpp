@@ -25,7 +25,8 @@ bool TakesValue(Kind kind) {
 }
 
 bool SetsUpLoad(Kind kind) {
-  return kind == Kind::AutoOrient || kind == Kind::MaxPixels;
+  // Kept metadata is metadata the load held on to, so the load is told first too.
+  return kind == Kind::AutoOrient || kind == Kind::MaxPixels || kind == Kind::KeepMetadata;
 }
 
 std::optional<Step> ParseStep(Kind kind, std::string_view text) {

@@ -1,6 +1,7 @@
 // quorvex: the command-line face of the Resize object.
 //   quorvex convert IN OUT [operations and settings, applied left to right; those for the load
-//                           (--auto-orient, --max-pixels) before it wherever they stand]
+//                           (--auto-orient, --max-pixels, --keep-metadata) before it wherever
+//                           they stand]
 //   quorvex batch [operations and settings] -o PATTERN FILE|FOLDER...
 //   quorvex info [--json] FILE...
 //   quorvex register | unregister
@@ -23,9 +24,9 @@ int main(int argc, char** argv) {
 
   auto* convert = app.add_subcommand(
       "convert",
-      "Load IN (through --thumbnail's box when given; --auto-orient and --max-pixels apply to the "
-      "load wherever they stand), apply the operations in order, write OUT ('-' for standard "
-      "input and output).");
+      "Load IN (through --thumbnail's box when given; --auto-orient, --max-pixels and "
+      "--keep-metadata apply to the load wherever they stand), apply the operations in order, "
+      "write OUT ('-' for standard input and output).");
   std::string input, output;
   convert->add_option("IN", input, "JPEG file to read")->required();
   convert->add_option("OUT", output, "JPEG file to write, or - for standard output")->required();
