@@ -10,7 +10,23 @@ namespace quorvex::client {
 using Kind = Step::Kind;
 
 bool TakesValue(Kind kind) {
-  return kind != Kind::Gray && kind != Kind::FlipHorizontal && kind != Kind::FlipVertical;
+  switch (kind) {
+    case Kind::Gray:
+    case Kind::FlipHorizontal:
+    case Kind::FlipVertical:
+    case Kind::AutoOrient:
+    case Kind::KeepMetadata:
+    case Kind::Progressive:
+    case Kind::OptimizeCoding:
+      return false;
+    default:
+      return true;
+  }
+}
+
+bool SetsUpLoad(Kind kind) {
+  // Kept metadata is metadata the load held on to, so the load is told first too.
+  return kind == Kind::AutoOrient || kind == Kind::MaxPixels || kind == Kind::KeepMetadata;
 }
 
 std::optional<Step> ParseStep(Kind kind, std::string_view text) {
@@ -29,6 +45,7 @@ std::optional<Step> ParseStep(Kind kind, std::string_view text) {
       break;
     case Kind::Resize:
     case Kind::Box:
+    case Kind::Thumbnail:
       numbers = ParseIntegers(text, 'x', 2);
       break;
     case Kind::Crop:
@@ -78,6 +95,23 @@ void ApplyStep(ResizeDriver& object, const Step& step) {
       break;
     case Kind::FlipVertical:
       object.FlipVertical();
+      break;
+    case Kind::Thumbnail:
+      break;
+    case Kind::AutoOrient:
+      object.SetAutoOrient(true);
+      break;
+    case Kind::KeepMetadata:
+      object.SetKeepMetadata(true);
+      break;
+    case Kind::MaxPixels:
+      object.SetMaxPixels(n[0]);
+      break;
+    case Kind::Progressive:
+      object.SetProgressive(true);
+      break;
+    case Kind::OptimizeCoding:
+      object.SetOptimizeCoding(true);
       break;
   }
 }

@@ -24,7 +24,13 @@ struct Step {
     Rotate,
     Crop,
     FlipHorizontal,
-    FlipVertical
+    FlipVertical,
+    Thumbnail,  // the load itself, fitted into WxH
+    AutoOrient,
+    KeepMetadata,
+    MaxPixels,
+    Progressive,
+    OptimizeCoding
   };
   Kind kind;
   std::vector<int32_t> numbers;  // the integer arguments
@@ -34,11 +40,15 @@ struct Step {
 // Whether the operation takes a value (flags such as Gray do not).
 bool TakesValue(Step::Kind kind);
 
+// Whether the step is a setting the load works with, applied before the load wherever it stands.
+bool SetsUpLoad(Step::Kind kind);
+
 // The step of this kind with its value read from text; nullopt when the text is not a value of
 // the kind's form. Flags take an empty text.
 std::optional<Step> ParseStep(Step::Kind kind, std::string_view text);
 
-// Calls the object's member for the step.
+// Calls the object's member for the step. A Thumbnail step is the load (step_sequence.h) and
+// calls nothing here.
 void ApplyStep(ResizeDriver& object, const Step& step);
 
 }  // namespace quorvex::client

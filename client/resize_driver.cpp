@@ -9,9 +9,9 @@
 #include <cstring>
 #include <limits>
 
-#include "platform/com_ptr.h"
 #include "component/quorvex_interface.h"
 #include "component/text_conversion.h"
+#include "platform/com_ptr.h"
 
 namespace quorvex::client {
 
@@ -46,6 +46,26 @@ Variant FileName(const std::string& name) {
   V_VT(&v.value) = VT_BSTR;
   V_BSTR(&v.value) = FileNameToNewBstr(name);
   return v;
+}
+
+Variant Boolean(bool flag) {
+  Variant v;
+  V_VT(&v.value) = VT_BOOL;
+  V_BOOL(&v.value) = flag ? VARIANT_TRUE : VARIANT_FALSE;
+  return v;
+}
+
+// A byte array as VariantIn takes it.
+Variant Bytes(std::span<const uint8_t> data) {
+  if (data.size() > std::numeric_limits<ULONG>::max()) throw DriverError("Out of memory");
+  SAFEARRAYBOUND bound{static_cast<ULONG>(data.size()), 0};
+  Variant bytes;
+  SAFEARRAY* array = SafeArrayCreate(VT_UI1, 1, &bound);
+  if (array == nullptr) throw DriverError("Out of memory");
+  V_VT(&bytes.value) = VT_ARRAY | VT_UI1;
+  V_ARRAY(&bytes.value) = array;
+  if (!data.empty()) std::memcpy(array->pvData, data.data(), data.size());
+  return bytes;
 }
 
 template <typename... Values>
@@ -153,15 +173,15 @@ std::vector<uint8_t> ResizeDriver::VariantOut() {
 }
 
 void ResizeDriver::VariantIn(const uint8_t* data, size_t size) {
-  if (size > std::numeric_limits<ULONG>::max()) throw DriverError("Out of memory");
-  SAFEARRAYBOUND bound{static_cast<ULONG>(size), 0};
-  Variant bytes;
-  SAFEARRAY* array = SafeArrayCreate(VT_UI1, 1, &bound);
-  if (array == nullptr) throw DriverError("Out of memory");
-  V_VT(&bytes.value) = VT_ARRAY | VT_UI1;
-  V_ARRAY(&bytes.value) = array;
-  if (size > 0) std::memcpy(array->pvData, data, size);
-  object_->Call("VariantIn", DISPATCH_METHOD, Args(std::move(bytes)));
+  object_->Call("VariantIn", DISPATCH_METHOD, Args(Bytes({data, size})));
+}
+
+void ResizeDriver::LoadThumbnail(const std::string& path, int32_t width, int32_t height) {
+  object_->Call("LoadThumbnail", DISPATCH_METHOD, Args(FileName(path), Long(width), Long(height)));
+}
+
+void ResizeDriver::LoadThumbnail(std::span<const uint8_t> bytes, int32_t width, int32_t height) {
+  object_->Call("LoadThumbnail", DISPATCH_METHOD, Args(Bytes(bytes), Long(width), Long(height)));
 }
 
 void ResizeDriver::StreamImage() {
@@ -175,13 +195,26 @@ void ResizeDriver::SetDPI(int32_t value) {
   object_->Call("DPI", DISPATCH_PROPERTYPUT, Args(Long(value)));
 }
 void ResizeDriver::SetGrayScale(bool value) {
-  Variant flag;
-  V_VT(&flag.value) = VT_BOOL;
-  V_BOOL(&flag.value) = value ? VARIANT_TRUE : VARIANT_FALSE;
-  object_->Call("GrayScale", DISPATCH_PROPERTYPUT, Args(std::move(flag)));
+  object_->Call("GrayScale", DISPATCH_PROPERTYPUT, Args(Boolean(value)));
 }
 void ResizeDriver::SetBackgroundColor(uint32_t value) {
   object_->Call("BackgroundColor", DISPATCH_PROPERTYPUT, Args(Long(static_cast<int32_t>(value))));
+}
+
+void ResizeDriver::SetAutoOrient(bool value) {
+  object_->Call("AutoOrient", DISPATCH_PROPERTYPUT, Args(Boolean(value)));
+}
+void ResizeDriver::SetKeepMetadata(bool value) {
+  object_->Call("KeepMetadata", DISPATCH_PROPERTYPUT, Args(Boolean(value)));
+}
+void ResizeDriver::SetMaxPixels(int32_t value) {
+  object_->Call("MaxPixels", DISPATCH_PROPERTYPUT, Args(Long(value)));
+}
+void ResizeDriver::SetProgressive(bool value) {
+  object_->Call("Progressive", DISPATCH_PROPERTYPUT, Args(Boolean(value)));
+}
+void ResizeDriver::SetOptimizeCoding(bool value) {
+  object_->Call("OptimizeCoding", DISPATCH_PROPERTYPUT, Args(Boolean(value)));
 }
 
 void ResizeDriver::ResizeImage(int32_t width, int32_t height) {
@@ -217,6 +250,9 @@ int32_t ResizeDriver::Height() {
 }
 int32_t ResizeDriver::DPI() {
   return object_->GetLong("DPI");
+}
+int32_t ResizeDriver::Orientation() {
+  return object_->GetLong("Orientation");
 }
 
 bool ResizeDriver::GrayScale() {

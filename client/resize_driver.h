@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -48,6 +49,9 @@ class ResizeDriver {
   void SaveToFile(const std::string& path);
   std::vector<uint8_t> VariantOut();
   void VariantIn(const uint8_t* data, size_t size);
+  // A load already fitted into the box: of the file by name, or of the bytes.
+  void LoadThumbnail(const std::string& path, int32_t width, int32_t height);
+  void LoadThumbnail(std::span<const uint8_t> bytes, int32_t width, int32_t height);
   // Writes the image into the response of the caller's object context.
   void StreamImage();
 
@@ -55,6 +59,11 @@ class ResizeDriver {
   void SetDPI(int32_t value);
   void SetGrayScale(bool value);
   void SetBackgroundColor(uint32_t value);
+  void SetAutoOrient(bool value);
+  void SetKeepMetadata(bool value);
+  void SetMaxPixels(int32_t value);
+  void SetProgressive(bool value);
+  void SetOptimizeCoding(bool value);
 
   void ResizeImage(int32_t width, int32_t height);
   void ScaleImage(int32_t factor);
@@ -68,6 +77,7 @@ class ResizeDriver {
   int32_t Height();
   int32_t DPI();
   bool GrayScale();
+  int32_t Orientation();
   std::string Version();
 
  private:

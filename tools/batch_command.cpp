@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "client/resize_driver.h"
+#include "client/step_sequence.h"
 #include "tools/batch_files.h"
 #include "tools/commands.h"
 
@@ -69,8 +70,9 @@ class Progress {
 std::string Convert(const BatchFile& file, const std::vector<ConvertStep>& steps) {
   try {
     client::ResizeDriver object;
-    object.LoadFromFile(file.input);
-    for (const ConvertStep& step : steps) client::ApplyStep(object, step);
+    client::ImageSource source;
+    source.file = file.input;
+    client::LoadAndApply(object, source, steps);
     object.SaveToFile(file.output);
     return {};
   } catch (const std::exception& e) {

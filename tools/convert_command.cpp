@@ -1,6 +1,7 @@
 #include <ostream>
 
 #include "client/resize_driver.h"
+#include "client/step_sequence.h"
 #include "tools/commands.h"
 #include "tools/standard_input.h"
 
@@ -13,13 +14,16 @@ int RunConvert(const std::string& input, const std::string& output,
                const std::vector<ConvertStep>& steps, std::ostream& out, std::ostream& err) {
   try {
     ResizeDriver object;
+    client::ImageSource source;
+    std::vector<uint8_t> bytes;
     if (IsStandardStream(input)) {
-      const std::vector<uint8_t> bytes = ReadStandardInput();
-      object.VariantIn(bytes.data(), bytes.size());
+      bytes = ReadStandardInput();
+      source.inMemory = true;
+      source.bytes = bytes;
     } else {
-      object.LoadFromFile(input);
+      source.file = input;
     }
-    for (const ConvertStep& step : steps) client::ApplyStep(object, step);
+    client::LoadAndApply(object, source, steps);
     if (IsStandardStream(output)) {
       const std::vector<uint8_t> bytes = object.VariantOut();
       out.write(reinterpret_cast<const char*>(bytes.data()),

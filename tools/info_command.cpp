@@ -27,6 +27,7 @@ int RunInfo(const std::vector<std::string>& files, bool json, std::ostream& out,
       }
       const int32_t width = object.Width(), height = object.Height(), dpi = object.DPI();
       const bool gray = object.GrayScale();
+      const int32_t orientation = object.Orientation();
       const MetadataReport metadata =
           IsStandardStream(file) ? MetadataReportOf(std::move(bytes)) : ReadMetadataReport(file);
       if (json) {
@@ -36,12 +37,14 @@ int RunInfo(const std::vector<std::string>& files, bool json, std::ostream& out,
                           {"dpi", dpi},
                           {"gray", gray},
                           {"quality", metadata.quality},
+                          {"orientation", orientation},
                           {"exif", metadata.exif},
                           {"iptc", metadata.iptc},
                           {"icc_bytes", metadata.iccBytes}});
       } else {
         out << file << ": " << width << 'x' << height << " dpi=" << dpi
-            << " gray=" << (gray ? 1 : 0) << " quality=" << metadata.quality << '\n';
+            << " gray=" << (gray ? 1 : 0) << " quality=" << metadata.quality
+            << " orientation=" << orientation << '\n';
       }
     } catch (const DriverError& e) {
       status = 1;

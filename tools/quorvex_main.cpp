@@ -1,5 +1,7 @@
 // quorvex: the command-line face of the Resize object.
-//   quorvex convert IN OUT [operations and settings, applied left to right]
+//   quorvex convert IN OUT [operations and settings, applied left to right; those for the load
+//                           (--auto-orient, --max-pixels, --keep-metadata) before it wherever
+//                           they stand]
 //   quorvex batch [operations and settings] -o PATTERN FILE|FOLDER...
 //   quorvex info [--json] FILE...
 //   quorvex register | unregister
@@ -22,7 +24,9 @@ int main(int argc, char** argv) {
 
   auto* convert = app.add_subcommand(
       "convert",
-      "Load IN, apply the operations in order, write OUT ('-' for standard input and output).");
+      "Load IN (through --thumbnail's box when given; --auto-orient, --max-pixels and "
+      "--keep-metadata apply to the load wherever they stand), apply the operations in order, "
+      "write OUT ('-' for standard input and output).");
   std::string input, output;
   convert->add_option("IN", input, "JPEG file to read")->required();
   convert->add_option("OUT", output, "JPEG file to write, or - for standard output")->required();
@@ -43,7 +47,8 @@ int main(int argc, char** argv) {
       ->check(CLI::PositiveNumber);
   batch->add_flag("--quiet", batching.quiet, "no summary line");
 
-  auto* info = app.add_subcommand("info", "Print size, DPI and grayscale flag of each FILE.");
+  auto* info = app.add_subcommand(
+      "info", "Print size, DPI, grayscale flag, quality and EXIF orientation of each FILE.");
   std::vector<std::string> files;
   bool json = false;
   info->add_option("FILE", files, "JPEG files; - for standard input")->required();
@@ -69,7 +74,7 @@ int main(int argc, char** argv) {
   serve->add_option("--max-upload", serving.maxUpload,
                     "largest POST body in bytes (default 32 MiB)");
   serve->add_option("--max-pixels", serving.maxPixels,
-                    "largest image in pixels (default 50000000)");
+                    "largest picture a request may load or make, in pixels (default 50000000)");
 
   try {
     app.parse(argc, argv);

@@ -22,8 +22,10 @@ std::string Rejection(Kind kind, const std::string& text) {
 
 StepOptions::StepOptions(CLI::App& command) : command_(command) {
   const auto valued = [&](const char* name, const char* help, Kind kind) {
-    kinds_[command.add_option(name)->description(help)->multi_option_policy(
-        CLI::MultiOptionPolicy::TakeAll)] = kind;
+    CLI::Option* option = command.add_option(name)->description(help)->multi_option_policy(
+        CLI::MultiOptionPolicy::TakeAll);
+    kinds_[option] = kind;
+    return option;
   };
   const auto flag = [&](const char* name, const char* help, Kind kind) {
     kinds_[command.add_flag(name)->description(help)] = kind;
@@ -40,6 +42,17 @@ StepOptions::StepOptions(CLI::App& command) : command_(command) {
   valued("--crop", "cut out X1,Y1,X2,Y2", Kind::Crop);
   flag("--flip-horizontal", "reverse the order of the rows (upside down)", Kind::FlipHorizontal);
   flag("--flip-vertical", "reverse each row (left and right swap)", Kind::FlipVertical);
+  // There is one load, so one box to load into.
+  valued("--thumbnail", "load already fitted inside WxH (fast for large pictures)", Kind::Thumbnail)
+      ->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+  flag("--auto-orient", "turn the picture upright by its EXIF orientation as it loads",
+       Kind::AutoOrient);
+  valued("--max-pixels", "refuse to load or make a picture of more than N pixels", Kind::MaxPixels);
+  flag("--keep-metadata", "write the loaded EXIF, IPTC and ICC profile with the output",
+       Kind::KeepMetadata);
+  flag("--progressive", "write a progressive JPEG", Kind::Progressive);
+  flag("--optimize-coding", "optimal Huffman tables: a smaller file, the same pixels",
+       Kind::OptimizeCoding);
 }
 
 std::vector<ConvertStep> StepOptions::Plan() const {

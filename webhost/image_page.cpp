@@ -1,8 +1,11 @@
 #include "webhost/image_page.h"
 
+#include <algorithm>
 #include <ctime>
+#include <limits>
 
 #include "client/resize_driver.h"
+#include "client/step_sequence.h"
 #include "platform/object_context.h"
 #include "webhost/page_response.h"
 
@@ -44,17 +47,17 @@ PageAnswer Written(PageResponse& response) {
 PageAnswer RunImagePage(const ImagePage& page) {
   try {
     client::ResizeDriver object(client::ResizeDriver::Creation::ProgId);
+    // The object refuses a larger picture before decoding it, and any transform beyond it.
+    object.SetMaxPixels(static_cast<int32_t>(
+        std::min<uint64_t>(page.maxPixels, std::numeric_limits<int32_t>::max())));
+    client::ImageSource source;
     if (!page.file.empty()) {
-      object.LoadFromFile(page.file);
+      source.file = page.file;
     } else {
-      object.VariantIn(reinterpret_cast<const uint8_t*>(page.upload.data()), page.upload.size());
+      source.inMemory = true;
+      source.bytes = {reinterpret_cast<const uint8_t*>(page.upload.data()), page.upload.size()};
     }
-    // The load path has no pixel budget of its own yet, so the host checks the loaded size.
-    const uint64_t pixels = uint64_t(uint32_t(object.Width())) * uint32_t(object.Height());
-    if (pixels > page.maxPixels)
-      return TextAnswer(422,
-                        "The image has more than " + std::to_string(page.maxPixels) + " pixels.");
-    for (const client::Step& step : page.steps) client::ApplyStep(object, step);
+    client::LoadAndApply(object, source, page.steps);
     PageResponse response;
     {
       ObjectContextScope context(&response);

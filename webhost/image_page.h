@@ -15,7 +15,7 @@ struct ImagePage {
   std::string file;    // loaded with LoadFromFile when not empty
   std::string upload;  // loaded with VariantIn otherwise
   std::vector<client::Step> steps;
-  uint64_t maxPixels = 0;
+  uint64_t maxPixels = 0;  // the object's MaxPixels, set before the load
 };
 
 // 200 with the streamed image; 422 with the object's message when a member fails.

@@ -11,7 +11,7 @@ namespace {
 
 using Kind = client::Step::Kind;
 
-constexpr std::array<std::pair<std::string_view, Kind>, 11> kOperations{{
+constexpr std::array<std::pair<std::string_view, Kind>, 16> kOperations{{
     {"resize", Kind::Resize},
     {"scale", Kind::Scale},
     {"box", Kind::Box},
@@ -23,6 +23,11 @@ constexpr std::array<std::pair<std::string_view, Kind>, 11> kOperations{{
     {"dpi", Kind::Dpi},
     {"gray", Kind::Gray},
     {"background", Kind::Background},
+    {"thumbnail", Kind::Thumbnail},
+    {"auto-orient", Kind::AutoOrient},
+    {"keep-metadata", Kind::KeepMetadata},
+    {"progressive", Kind::Progressive},
+    {"optimize-coding", Kind::OptimizeCoding},
 }};
 
 }  // namespace
@@ -43,6 +48,13 @@ std::vector<client::Step> ParseOperations(const std::vector<QueryItem>& items, s
     if (!step) {
       *error = valued ? "'" + item.value + "' is not a valid value for " + item.name
                       : item.name + " takes no value";
+      return {};
+    }
+    // There is one load, so one box to load into.
+    if (step->kind == Kind::Thumbnail &&
+        std::any_of(steps.begin(), steps.end(),
+                    [](const client::Step& earlier) { return earlier.kind == Kind::Thumbnail; })) {
+      *error = "thumbnail given more than once";
       return {};
     }
     steps.push_back(std::move(*step));

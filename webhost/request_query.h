@@ -20,8 +20,8 @@ struct QueryItem {
 // The name of the item that carries the signature.
 inline constexpr std::string_view kSignatureItem = "sig";
 
-// The operations in query order; on a malformed or unknown item, fills error with a text that
-// names it and returns nothing. The signature item is not an operation.
+// The operations in query order; on a malformed or unknown item, or a second thumbnail, fills
+// error with a text that names it and returns nothing. The signature item is not an operation.
 std::vector<client::Step> ParseOperations(const std::vector<QueryItem>& items, std::string* error);
 
 // What a request's signature covers: the path, '?', then the query items without the signature

@@ -14,7 +14,7 @@ struct ServeOptions {
   unsigned queue = 64;                    // requests that may wait for a worker
   std::string keyFile;                    // signing key; empty means requests are not signed
   uint64_t maxUpload = 32 * 1024 * 1024;  // largest POST body
-  uint64_t maxPixels = 50'000'000;        // largest image a request may load
+  uint64_t maxPixels = 50'000'000;        // largest image a request may load or make
 };
 
 // Splits "HOST:PORT" or "[V6]:PORT" into the options; false when it is not of that form.

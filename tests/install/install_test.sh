@@ -39,7 +39,7 @@ tool=$work/moved/bin/quorvex
 env -u QUORVEX_MODULE -u LD_LIBRARY_PATH "$tool" convert "$source/samples/two-wings.jpg" \
   "$work/thumb.jpg" --box 200x200 --quality 85
 got=$(env -u QUORVEX_MODULE "$tool" info "$work/thumb.jpg")
-[ "$got" = "$work/thumb.jpg: 200x125 dpi=72 gray=0 quality=85" ] || fail "info printed '$got'"
+[ "$got" = "$work/thumb.jpg: 200x125 dpi=72 gray=0 quality=85 orientation=1" ] || fail "info printed '$got'"
 # QUORVEX_MODULE still names the module.
 if QUORVEX_MODULE=$work/none/Quorvex.so "$tool" info "$work/thumb.jpg" 2>/dev/null; then
   fail "QUORVEX_MODULE was not used"

@@ -31,5 +31,5 @@ tool=$work/root/usr/bin/quorvex
 env -u QUORVEX_MODULE "$tool" convert "$work/root/usr/share/doc/quorvex/samples/two-wings.jpg" \
   "$work/thumb.jpg" --box 200x200 --quality 85
 got=$(env -u QUORVEX_MODULE "$tool" info "$work/thumb.jpg")
-[ "$got" = "$work/thumb.jpg: 200x125 dpi=72 gray=0 quality=85" ] || fail "info printed '$got'"
+[ "$got" = "$work/thumb.jpg: 200x125 dpi=72 gray=0 quality=85 orientation=1" ] || fail "info printed '$got'"
 echo "package: $(basename "$deb"), Depends: $depends"

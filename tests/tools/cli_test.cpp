@@ -37,7 +37,7 @@ TEST_F(CliTest, ConvertAppliesSettingsAndReportsThroughInfo) {
   EXPECT_EQ(run.err, "");
   run = Quorvex(dir, "info '" + out + "'");
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, out + ": 120x80 dpi=150 gray=1 quality=50\n");
+  EXPECT_EQ(run.out, out + ": 120x80 dpi=150 gray=1 quality=50 orientation=1\n");
 }
 
 TEST_F(CliTest, ConvertToStandardOutputWritesTheJpegBytes) {
@@ -55,7 +55,7 @@ TEST_F(CliTest, StandardInputFeedsConvertAndInfo) {
   ASSERT_EQ(piped.status, 0) << piped.err;
   EXPECT_TRUE(piped.out == direct.out);
   ToolRun run = Quorvex(dir, "info - <'" + photo + "'");
-  EXPECT_EQ(run.out, "-: 120x80 dpi=0 gray=0 quality=95\n");
+  EXPECT_EQ(run.out, "-: 120x80 dpi=0 gray=0 quality=95 orientation=1\n");
   run = Quorvex(dir, "info --json - <'" + photo + "'");
   EXPECT_EQ(nlohmann::json::parse(run.out).at(0)["quality"], 95);
   run = Quorvex(dir, "convert - '" + dir.File("o.jpg") + "' </dev/null");
@@ -96,7 +96,7 @@ TEST_F(CliTest, InfoGoesOnAfterAFailureAndJsonCarriesErrors) {
   WriteBytes(dir.File("text.jpg"), {'n', 'o'});
   ToolRun run = Quorvex(dir, "info '" + dir.File("text.jpg") + "' '" + photo + "'");
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, photo + ": 120x80 dpi=0 gray=0 quality=95\n");
+  EXPECT_EQ(run.out, photo + ": 120x80 dpi=0 gray=0 quality=95 orientation=1\n");
   run = Quorvex(dir, "info --json '" + photo + "' '" + dir.File("missing.jpg") + "'");
   EXPECT_EQ(run.status, 1);
   const auto report = nlohmann::json::parse(run.out);
@@ -139,7 +139,7 @@ TEST_F(CliTest, FileNamesAreKeptByteForByte) {
   std::filesystem::copy_file(photo, latin);
   ToolRun run = Quorvex(dir, "info '" + latin + "'");
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, latin + ": 120x80 dpi=0 gray=0 quality=95\n");
+  EXPECT_EQ(run.out, latin + ": 120x80 dpi=0 gray=0 quality=95 orientation=1\n");
   const struct {
     const char* name;
     const char* size;

@@ -6,6 +6,7 @@ import hmac
 import os
 import shutil
 import socket
+import subprocess
 import tempfile
 import threading
 import time
@@ -28,6 +29,9 @@ class ServeTest(unittest.TestCase):
             text.write("not a picture")
         os.symlink(os.path.join(cls.scratch, "secret.jpg"), os.path.join(cls.root, "out.jpg"))
         os.symlink("photo.jpg", os.path.join(cls.root, "in.jpg"))
+        # The photo as a camera held on its side stores it: upright after a turn to the right.
+        subprocess.run(["exiftool", "-q", "-n", "-Orientation=6", "-o",
+                        os.path.join(cls.root, "rotated.jpg"), PHOTO], check=True)
         key_file = os.path.join(cls.scratch, "key")
         with open(key_file, "wb") as key:
             key.write(KEY + b"\n")
@@ -60,6 +64,11 @@ class ServeTest(unittest.TestCase):
             ("scale=10&dpi=150", "%x", "150"),
             ("scale=10&gray", "%[channels]", "gray"),
             ("background=0x0000FF&crop=-40,-40,-8,-8", "%[pixel:p{16,16}]", "srgb(254,0,0)"),
+            ("thumbnail=200x200", "%wx%h", "200x125"),
+            ("thumbnail=200x200&rotate=90", "%wx%h", "125x200"),
+            ("scale=10", "%[interlace]", "None"),
+            ("scale=10&progressive", "%[interlace]", "JPEG"),
+            ("progressive&optimize-coding&scale=10", "%[interlace]", "JPEG"),
         ]
         for query, fmt, expected in cases:
             with self.subTest(query=query):
@@ -69,6 +78,47 @@ class ServeTest(unittest.TestCase):
         self.assertNotEqual(self.image("scale=10&flip-vertical")[1], plain)
         # Order matters: the crop is taken before or after the scale.
         self.assertEqual(identify(self.image("crop=0,0,100,100&scale=50")[1], "%wx%h"), "50x50")
+
+    def test_thumbnail_loads_have_the_box_fits_size(self):
+        with open(PHOTO, "rb") as photo:
+            data = photo.read()
+        for box in ["200x200", "64x0", "0x10", "3000x3000", "7x7"]:
+            with self.subTest(box=box):
+                expected = identify(self.image("box=" + box)[1], "%wx%h")
+                self.assertEqual(identify(self.image("thumbnail=" + box)[1], "%wx%h"), expected)
+                status, _, body = self.server.request("POST", "/?thumbnail=" + box, body=data)
+                self.assertEqual((status, identify(body, "%wx%h")), (200, expected))
+
+    def test_orientation_and_kept_metadata(self):
+        cases = [  # query, size, EXIF orientation of the answer (empty without EXIF)
+            ("scale=10", "256x160", ""),
+            ("scale=10&auto-orient", "160x256", ""),
+            ("auto-orient&thumbnail=200x200", "125x200", ""),
+            ("thumbnail=200x200&auto-orient", "125x200", ""),
+            ("scale=10&keep-metadata", "256x160", "6"),
+            ("scale=10&keep-metadata&auto-orient", "160x256", "1"),
+        ]
+        for query, size, orientation in cases:
+            with self.subTest(query=query):
+                status, _, body = self.server.get("/rotated.jpg?" + query)
+                self.assertEqual((status, identify(body, "%wx%h")), (200, size), body[:100])
+                tag = subprocess.run(["exiftool", "-n", "-s3", "-Orientation", "-"], input=body,
+                                     capture_output=True, check=True).stdout.decode().strip()
+                self.assertEqual(tag, orientation)
+        with open(os.path.join(self.root, "rotated.jpg"), "rb") as rotated:
+            status, _, body = self.server.request("POST", "/?auto-orient&thumbnail=200x200",
+                                                  body=rotated.read())
+        self.assertEqual((status, identify(body, "%wx%h")), (200, "125x200"))
+
+    def test_optimized_coding_is_smaller_with_the_same_pixels(self):
+        def pixels(data):
+            return subprocess.run(["djpeg", "-ppm"], input=data, capture_output=True,
+                                  check=True).stdout
+
+        plain = self.image("scale=10")[1]
+        optimized = self.image("scale=10&optimize-coding")[1]
+        self.assertEqual(pixels(optimized), pixels(plain))
+        self.assertLess(len(optimized), len(plain))
 
     def test_headers_of_an_image(self):
         headers, body = self.image("box=200x200")
@@ -91,6 +141,10 @@ class ServeTest(unittest.TestCase):
             ("GET", "/photo.jpg?crop=1,2,3", 400, "'1,2,3' is not a valid value for crop"),
             ("GET", "/photo.jpg?quality=0x10", 400, "'0x10' is not a valid value for quality"),
             ("GET", "/photo.jpg?gray=1", 400, "gray takes no value"),
+            ("GET", "/photo.jpg?progressive=1", 400, "progressive takes no value"),
+            ("GET", "/photo.jpg?thumbnail=10", 400, "'10' is not a valid value for thumbnail"),
+            ("GET", "/photo.jpg?thumbnail=9x9&thumbnail=8x8", 400,
+             "thumbnail given more than once"),
             ("GET", "/missing.jpg", 404, "not found"),
             ("GET", "/sub", 404, "not found"),
             ("PUT", "/photo.jpg", 405, "method not allowed"),
@@ -167,12 +221,31 @@ class ServeTest(unittest.TestCase):
         self.assertGreaterEqual(float(ms), 0)
 
     def test_pixel_limit(self):
-        limited = Server(self.root, "--max-pixels", "4095999", scratch=self.scratch)
+        with open(PHOTO, "rb") as photo:
+            data = photo.read()
+        # The photo has 4096000 pixels.
+        cases = [
+            ("4095999", "GET", "/photo.jpg?box=10x10", 422, b"Invalid file."),
+            ("4095999", "GET", "/photo.jpg?thumbnail=10x10", 422, b"Invalid file."),
+            ("4095999", "POST", "/?box=10x10", 422, b"VariantIn has failed to read an image."),
+            ("4096000", "GET", "/photo.jpg?box=10x10", 200, None),
+            ("4096000", "GET", "/photo.jpg?resize=3000x2000", 422, b"Out of memory"),
+        ]
+        servers = {}
         try:
-            self.assertEqual(limited.get("/photo.jpg?box=10x10")[::2],
-                             (422, b"The image has more than 4095999 pixels."))
+            for limit, method, target, status, text in cases:
+                with self.subTest(limit=limit, target=target):
+                    if limit not in servers:
+                        servers[limit] = Server(self.root, "--max-pixels", limit,
+                                                scratch=self.scratch)
+                    got = servers[limit].request(method, target,
+                                                 body=data if method == "POST" else None)
+                    self.assertEqual(got[0], status)
+                    if text is not None:
+                        self.assertEqual(got[2], text)
         finally:
-            self.assertEqual(limited.stop(), 0)
+            for server in servers.values():
+                self.assertEqual(server.stop(), 0)
         self.assertEqual(self.server.get("/photo.jpg?box=10x10")[0], 200)
 
     def test_busy_workers_and_full_queue(self):
