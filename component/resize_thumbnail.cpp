@@ -31,7 +31,9 @@ void TResize::LoadThumbnail(const VARIANT& Source, LONG Width, LONG Height) {
   } else {
     VARIANT name;
     VariantInit(&name);
-    if (FAILED(VariantChangeType(&name, &source, 0, VT_BSTR))) throw EVariantError();
+    // Windows declares the source non-const, though it only reads it.
+    if (FAILED(VariantChangeType(&name, const_cast<VARIANT*>(&source), 0, VT_BSTR)))
+      throw EVariantError();
     TBstr owned(V_BSTR(&name));
     scratch.LoadFromFile(owned.get());
   }
