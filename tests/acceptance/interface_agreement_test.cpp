@@ -574,6 +574,39 @@ TEST_P(InterfaceAgreement, EachFuncDescCallsTheNativeMethodOfTheSameName) {
   }
 }
 
+// DispInvoke with IResize2's dispatch view, as the object's IDispatch calls it, reaches members
+// of both interfaces by identifier and name.
+TEST_P(InterfaceAgreement, DispInvokeThroughIResize2ReachesInheritedMembers) {
+  TComPtr<ITypeInfo> dispatchView2;
+  ASSERT_EQ(library->GetTypeInfoOfGuid(IID_IResize2, dispatchView2.Put()), S_OK);
+  RecordingResize recorder;
+  const struct {
+    const char* name;
+    const char* call;
+    LONG value;
+  } cases[] = {{"Width", "get_Width", 1001},
+               {"JPGQuality", "get_JPGQuality", 1011},
+               {"MaxPixels", "get_MaxPixels", 1025},
+               {"SourceQuality", "get_SourceQuality", 1028}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::basic_string<OLECHAR> name = Utf8ToOle(c.name);
+    LPOLESTR names[1] = {name.data()};
+    DISPID id = 0;
+    ASSERT_EQ(DispGetIDsOfNames(dispatchView2.get(), names, 1, &id), S_OK);
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    VARIANT result;
+    VariantInit(&result);
+    recorder.lastCall.clear();
+    ASSERT_EQ(DispInvoke(static_cast<IResize2*>(&recorder), dispatchView2.get(), id,
+                         DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(recorder.lastCall, c.call);
+    EXPECT_EQ(V_VT(&result), VT_I4);
+    EXPECT_EQ(V_I4(&result), c.value);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Sources, InterfaceAgreement,
                          ::testing::Values(QUORVEX_SOURCE_DIR "/component/Quorvex.idl",
                                            QUORVEX_MODULE_PATH),
