@@ -173,6 +173,7 @@ std::vector<uint8_t> TResize::EncodeImage() const {
   jpeg.SetYDPI(static_cast<uint16_t>(dpi_));
   jpeg.SetGrayscale(grayScale_);
   jpeg.SetProgressive(progressive_);
+  jpeg.SetOptimizeCoding(optimizeCoding_);
   TMemoryStream stream;
   jpeg.SaveToStream(stream);
   return stream.Release();

@@ -23,6 +23,13 @@ int32_t CheckedSide(int64_t side) {
   return static_cast<int32_t>(side);
 }
 
+// A result over the object's pixel bound is refused like an allocation that failed, before any
+// memory is taken, and so leaves the object as it was. Sides are at most 2^31 here, so the
+// product cannot overflow.
+void RequireWithin(int64_t width, int64_t height, int64_t maxPixels) {
+  if (width * height > maxPixels) throw EOutOfMemory();
+}
+
 void PaintBackground(TBitmap& bitmap, OLE_COLOR color) {
   const uint8_t pixel[3] = {static_cast<uint8_t>(color >> 16), static_cast<uint8_t>(color >> 8),
                             static_cast<uint8_t>(color)};
@@ -62,8 +69,10 @@ void CopyRectangle(const TBitmap& source, TBitmap& dest, int64_t left, int64_t t
 }  // namespace
 
 void TResize::ResizeTo(int64_t width, int64_t height) {
+  const int32_t w = CheckedSide(width), h = CheckedSide(height);
+  RequireWithin(w, h, LoadLimits().MaxPixels);
   std::unique_ptr<TBitmap> result = std::make_unique<TBitmap>();
-  ResizeBitmap(CheckedSide(width), CheckedSide(height), result, image_);
+  ResizeBitmap(w, h, result, image_);
   ReplaceImage(*result);
 }
 
@@ -100,6 +109,8 @@ void TResize::ResizeBox(LONG Width, LONG Height) {
 }
 
 void TResize::RotateImage(FLOAT Angle) {
+  const TRotatedSize size = RotatedSize(image_.Width(), image_.Height(), RotationFor(Angle));
+  RequireWithin(size.width, size.height, LoadLimits().MaxPixels);
   std::unique_ptr<TBitmap> result = std::make_unique<TBitmap>();
   RotateBitmap(image_, result, backgroundColor_, Angle);
   ReplaceImage(*result);
@@ -108,9 +119,11 @@ void TResize::RotateImage(FLOAT Angle) {
 void TResize::CropImage(LONG X1, LONG Y1, LONG X2, LONG Y2) {
   const int64_t left = std::min(X1, X2), right = std::max(X1, X2);
   const int64_t top = std::min(Y1, Y2), bottom = std::max(Y1, Y2);
+  const int32_t width = CheckedSide(right - left), height = CheckedSide(bottom - top);
+  RequireWithin(width, height, LoadLimits().MaxPixels);
   TBitmap result;
   result.SetPixelFormat(TPixelFormat::pf24bit);
-  result.SetSize(CheckedSide(right - left), CheckedSide(bottom - top));
+  result.SetSize(width, height);
   PaintBackground(result, backgroundColor_);
   CopyRectangle(image_, result, left, top, right, bottom);
   ReplaceImage(result);

@@ -24,6 +24,7 @@ void EncodeJPEG(const TBitmap& image, const TEncodeOptions& options, TMemoryStre
     jpeg_set_quality(&info, options.Quality, TRUE);
     if (options.Grayscale) jpeg_set_colorspace(&info, JCS_GRAYSCALE);
     if (options.Progressive) jpeg_simple_progression(&info);
+    if (options.OptimizeCoding) info.optimize_coding = TRUE;
     jpeg_start_compress(&info, TRUE);
   });
   compressor.Run([&] {

@@ -14,6 +14,7 @@ struct TEncodeOptions {
   uint8_t Quality = 90;  // the library treats 0 as 1 and above 100 as 100
   bool Grayscale = false;
   bool Progressive = false;
+  bool OptimizeCoding = false;  // Huffman tables made for the image: smaller, the same pixels
 };
 
 // Writes a JFIF file (density unit 0, 1:1) to output at its position, with the floating-point

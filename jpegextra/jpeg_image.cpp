@@ -190,7 +190,7 @@ void TJPEGImage::Encode() {
   // saving a partial file.
   try {
     Progress(TProgressStage::psStarting, 0, false, {});
-    EncodeJPEG(image, {quality_, grayscale_, progressive_}, *holder_->Data, this);
+    EncodeJPEG(image, {quality_, grayscale_, progressive_, optimizeCoding_}, *holder_->Data, this);
   } catch (const EAbort&) {
     ReportEnd(true);
     holder_->Data.reset();

@@ -102,6 +102,8 @@ class TJPEGImage {
   void SetQuality(uint8_t value) noexcept { quality_ = value; }
   bool Progressive() const noexcept { return progressive_; }
   void SetProgressive(bool value) noexcept { progressive_ = value; }
+  bool OptimizeCoding() const noexcept { return optimizeCoding_; }
+  void SetOptimizeCoding(bool value) noexcept { optimizeCoding_ = value; }
   bool EightBitOutput() const noexcept { return eightBitOutput_; }
   void SetEightBitOutput(bool value) noexcept { eightBitOutput_ = value; }
 
@@ -149,6 +151,7 @@ class TJPEGImage {
   bool grayscale_;
   bool eightBitOutput_;
   bool progressive_;
+  bool optimizeCoding_ = false;
   TLoadLimits limits_;
   TProgressEvent onProgress_;
   TTickSource ticks_;

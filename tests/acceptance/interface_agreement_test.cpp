@@ -1,5 +1,5 @@
-// The native IResize declaration (generated from component/Quorvex.idl) agrees with the
-// interface description, both as a file and as the module carries it: the module's resource
+// The native IResize and IResize2 declarations (generated from component/Quorvex.idl) agree with
+// the interface description, both as a file and as the module carries it: the module's resource
 // describes the same members as the file, every member's table position follows IDispatch in
 // order, and calling each FUNCDESC through ITypeInfo::Invoke (which dispatches by oVft) reaches
 // the C++ method of the same name with the arguments in order.
@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/com_ptr.h"
 #include "component/quorvex_interface.h"
 #include "component/text_conversion.h"
+#include "platform/com_ptr.h"
 
 namespace quorvex {
 namespace {
@@ -37,14 +37,14 @@ std::string NativeName(const std::string& name, INVOKEKIND kind) {
 
 // An IResize that records which C++ method ran, with its arguments, and answers every get with
 // a value of its own.
-class RecordingResize final : public IResize {
+class RecordingResize final : public IResize2 {
  public:
   std::string lastCall;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
-        IsEqualIID(iid, IID_IResize)) {
-      *object = static_cast<IResize*>(this);
+        IsEqualIID(iid, IID_IResize) || IsEqualIID(iid, IID_IResize2)) {
+      *object = static_cast<IResize2*>(this);
       return S_OK;
     }
     *object = nullptr;
@@ -136,6 +136,47 @@ class RecordingResize final : public IResize {
   }
   HRESULT STDMETHODCALLTYPE put_GreyScale(VARIANT_BOOL Value) override {
     return Recorded("put_GreyScale(" + Text(Value) + ")");
+  }
+
+  HRESULT STDMETHODCALLTYPE LoadThumbnail(VARIANT Source, LONG Width, LONG Height) override {
+    return Recorded("LoadThumbnail(" + Text(V_VT(&Source)) + ":" + Text(V_I4(&Source)) + "," +
+                    Text(Width) + "," + Text(Height) + ")");
+  }
+  HRESULT STDMETHODCALLTYPE get_AutoOrient(VARIANT_BOOL* Value) override {
+    return Give(Value, VARIANT_TRUE, "get_AutoOrient");
+  }
+  HRESULT STDMETHODCALLTYPE put_AutoOrient(VARIANT_BOOL Value) override {
+    return Recorded("put_AutoOrient(" + Text(Value) + ")");
+  }
+  HRESULT STDMETHODCALLTYPE get_Orientation(LONG* Value) override {
+    return Give(Value, 1023, "get_Orientation");
+  }
+  HRESULT STDMETHODCALLTYPE get_KeepMetadata(VARIANT_BOOL* Value) override {
+    return Give(Value, VARIANT_TRUE, "get_KeepMetadata");
+  }
+  HRESULT STDMETHODCALLTYPE put_KeepMetadata(VARIANT_BOOL Value) override {
+    return Recorded("put_KeepMetadata(" + Text(Value) + ")");
+  }
+  HRESULT STDMETHODCALLTYPE get_MaxPixels(LONG* Value) override {
+    return Give(Value, 1025, "get_MaxPixels");
+  }
+  HRESULT STDMETHODCALLTYPE put_MaxPixels(LONG Value) override {
+    return Recorded("put_MaxPixels(" + Text(Value) + ")");
+  }
+  HRESULT STDMETHODCALLTYPE get_Progressive(VARIANT_BOOL* Value) override {
+    return Give(Value, VARIANT_TRUE, "get_Progressive");
+  }
+  HRESULT STDMETHODCALLTYPE put_Progressive(VARIANT_BOOL Value) override {
+    return Recorded("put_Progressive(" + Text(Value) + ")");
+  }
+  HRESULT STDMETHODCALLTYPE get_OptimizeCoding(VARIANT_BOOL* Value) override {
+    return Give(Value, VARIANT_TRUE, "get_OptimizeCoding");
+  }
+  HRESULT STDMETHODCALLTYPE put_OptimizeCoding(VARIANT_BOOL Value) override {
+    return Recorded("put_OptimizeCoding(" + Text(Value) + ")");
+  }
+  HRESULT STDMETHODCALLTYPE get_SourceQuality(LONG* Value) override {
+    return Give(Value, 1028, "get_SourceQuality");
   }
 
  private:
@@ -243,20 +284,36 @@ std::vector<Member> MembersOf(ITypeInfo* info) {
   return members;
 }
 
-// IResize as the description file describes it.
+// The function-table view of an interface of the library.
+HRESULT InterfaceView(ITypeLib* library, const IID& iid, ITypeInfo** view) {
+  TComPtr<ITypeInfo> dispatchView;
+  HREFTYPE reference = 0;
+  HRESULT result = library->GetTypeInfoOfGuid(iid, dispatchView.Put());
+  if (SUCCEEDED(result))
+    result = dispatchView->GetRefTypeOfImplType(static_cast<UINT>(-1), &reference);
+  if (SUCCEEDED(result)) result = dispatchView->GetRefTypeInfo(reference, view);
+  return result;
+}
+
+// An interface's own members as the description file describes them.
+std::vector<Member> DescribedMembersOf(const IID& iid) {
+  TComPtr<ITypeLib> library;
+  TComPtr<ITypeInfo> interfaceView;
+  if (FAILED(LoadTypeLib(Utf8ToOle(QUORVEX_SOURCE_DIR "/component/Quorvex.idl").c_str(),
+                         library.Put())) ||
+      FAILED(InterfaceView(library.get(), iid, interfaceView.Put())))
+    return std::vector<Member>();
+  return MembersOf(interfaceView.get());
+}
+
 const std::vector<Member>& DescribedMembers() {
-  static const std::vector<Member> members = [] {
-    TComPtr<ITypeLib> library;
-    TComPtr<ITypeInfo> dispatchView, interfaceView;
-    HREFTYPE reference = 0;
-    if (FAILED(LoadTypeLib(Utf8ToOle(QUORVEX_SOURCE_DIR "/component/Quorvex.idl").c_str(),
-                           library.Put())) ||
-        FAILED(library->GetTypeInfoOfGuid(IID_IResize, dispatchView.Put())) ||
-        FAILED(dispatchView->GetRefTypeOfImplType(static_cast<UINT>(-1), &reference)) ||
-        FAILED(dispatchView->GetRefTypeInfo(reference, interfaceView.Put())))
-      return std::vector<Member>();
-    return MembersOf(interfaceView.get());
-  }();
+  static const std::vector<Member> members = DescribedMembersOf(IID_IResize);
+  return members;
+}
+
+// IResize2's own members, which follow IResize's.
+const std::vector<Member>& DescribedMembers2() {
+  static const std::vector<Member> members = DescribedMembersOf(IID_IResize2);
   return members;
 }
 
@@ -306,8 +363,9 @@ std::string ExpectedCall(const Member& member) {
 class InterfaceAgreement : public ::testing::TestWithParam<const char*> {
  protected:
   TComPtr<ITypeLib> library;
-  TComPtr<ITypeInfo> dispatchView;   // TKIND_DISPATCH, as IDispatch clients see it
-  TComPtr<ITypeInfo> interfaceView;  // TKIND_INTERFACE, the function table
+  TComPtr<ITypeInfo> dispatchView;    // TKIND_DISPATCH, as IDispatch clients see it
+  TComPtr<ITypeInfo> interfaceView;   // TKIND_INTERFACE, the function table
+  TComPtr<ITypeInfo> interfaceView2;  // IResize2's function table, extending IResize's
 
   void SetUp() override {
     ASSERT_EQ(LoadTypeLib(Utf8ToOle(GetParam()).c_str(), library.Put()), S_OK) << GetParam();
@@ -316,6 +374,7 @@ class InterfaceAgreement : public ::testing::TestWithParam<const char*> {
     ASSERT_EQ(dispatchView->GetRefTypeOfImplType(static_cast<UINT>(-1), &reference), S_OK)
         << "a dual interface has a function-table view";
     ASSERT_EQ(dispatchView->GetRefTypeInfo(reference, interfaceView.Put()), S_OK);
+    ASSERT_EQ(InterfaceView(library.get(), IID_IResize2, interfaceView2.Put()), S_OK);
   }
 };
 
@@ -343,8 +402,32 @@ TEST_P(InterfaceAgreement, LibraryClassAndInterfaceCarryTheNativeGuids) {
   ASSERT_EQ(coclass->GetRefTypeInfo(reference, implemented.Put()), S_OK);
   TYPEATTR* attributes = nullptr;
   ASSERT_EQ(implemented->GetTypeAttr(&attributes), S_OK);
-  EXPECT_TRUE(IsEqualGUID(attributes->guid, IID_IResize)) << "the default interface is IResize";
+  EXPECT_TRUE(IsEqualGUID(attributes->guid, IID_IResize2)) << "the default interface is IResize2";
   implemented->ReleaseTypeAttr(attributes);
+
+  // IResize2's function table extends IResize's.
+  ASSERT_EQ(interfaceView2->GetRefTypeOfImplType(0, &reference), S_OK);
+  TComPtr<ITypeInfo> base;
+  ASSERT_EQ(interfaceView2->GetRefTypeInfo(reference, base.Put()), S_OK);
+  ASSERT_EQ(base->GetTypeAttr(&attributes), S_OK);
+  EXPECT_TRUE(IsEqualGUID(attributes->guid, IID_IResize));
+  EXPECT_EQ(attributes->typekind, TKIND_INTERFACE);
+  base->ReleaseTypeAttr(attributes);
+}
+
+TEST_P(InterfaceAgreement, TheSecondTableContinuesTheFirstInIdentifierOrder) {
+  const std::vector<Member> members = MembersOf(interfaceView2.get());
+  EXPECT_TRUE(members == DescribedMembers2()) << "the module carries the description file";
+  ASSERT_EQ(members.size(), 13u);
+  for (size_t i = 0; i < members.size(); ++i) {
+    SCOPED_TRACE(NativeName(members[i].name, members[i].kind));
+    EXPECT_EQ(members[i].position, static_cast<int>(32 + i));
+    if (i > 0) {
+      EXPECT_GE(members[i].id, members[i - 1].id);
+    }
+  }
+  EXPECT_EQ(members.front().id, 21);
+  EXPECT_EQ(members.back().id, 28);
 }
 
 TEST_P(InterfaceAgreement, TheFunctionTableViewListsTheMembersInTableOrder) {
@@ -428,16 +511,13 @@ TEST_P(InterfaceAgreement, TheDispatchViewShowsEveryMemberWithItsValueType) {
   EXPECT_EQ(id, 11);
 }
 
-TEST_P(InterfaceAgreement, EachFuncDescCallsTheNativeMethodOfTheSameName) {
-  RecordingResize recorder;
-  IResize* table = &recorder;
-  const std::vector<Member>& members = DescribedMembers();
-  ASSERT_FALSE(members.empty());
+// Calls each member through ITypeInfo::Invoke of the view (by memid, so by its oVft) on the
+// table, and checks the C++ method that ran and the value it gave.
+void CallEach(ITypeInfo* view, void* table, RecordingResize& recorder,
+              const std::vector<Member>& members) {
   for (UINT i = 0; i < members.size(); ++i) {
     const Member& member = members[i];
     SCOPED_TRACE(NativeName(member.name, member.kind));
-    FuncDesc desc(interfaceView.get(), i);
-    ASSERT_TRUE(desc);
     // Arguments for the in-parameters, last first; a put passes its value as a named argument.
     std::vector<VARIANT> arguments;
     if (member.kind != INVOKE_PROPERTYGET)
@@ -451,8 +531,8 @@ TEST_P(InterfaceAgreement, EachFuncDescCallsTheNativeMethodOfTheSameName) {
     VariantInit(&result);
     recorder.lastCall.clear();
     // The function-table view calls the member at its oVft with the converted arguments.
-    ASSERT_EQ(interfaceView->Invoke(table, desc->memid, static_cast<WORD>(desc->invkind), &params,
-                                    &result, nullptr, nullptr),
+    ASSERT_EQ(view->Invoke(table, member.id, static_cast<WORD>(member.kind), &params, &result,
+                           nullptr, nullptr),
               S_OK);
     EXPECT_EQ(recorder.lastCall, ExpectedCall(member));
     if (member.kind == INVOKE_PROPERTYGET) {
@@ -474,6 +554,56 @@ TEST_P(InterfaceAgreement, EachFuncDescCallsTheNativeMethodOfTheSameName) {
     }
     VariantClear(&result);
     for (VARIANT& argument : arguments) VariantClear(&argument);
+  }
+}
+
+// Each member is called through IResize's table, and through IResize2's, which reaches the
+// inherited members too.
+TEST_P(InterfaceAgreement, EachFuncDescCallsTheNativeMethodOfTheSameName) {
+  RecordingResize recorder;
+  for (const bool second : {false, true}) {
+    SCOPED_TRACE(second ? "through IResize2" : "through IResize");
+    ITypeInfo* view = second ? interfaceView2.get() : interfaceView.get();
+    void* table = second ? static_cast<void*>(static_cast<IResize2*>(&recorder))
+                         : static_cast<void*>(static_cast<IResize*>(&recorder));
+    std::vector<Member> members = DescribedMembers();
+    if (second)
+      members.insert(members.end(), DescribedMembers2().begin(), DescribedMembers2().end());
+    ASSERT_FALSE(members.empty());
+    CallEach(view, table, recorder, members);
+  }
+}
+
+// DispInvoke with IResize2's dispatch view, as the object's IDispatch calls it, reaches members
+// of both interfaces by identifier and name.
+TEST_P(InterfaceAgreement, DispInvokeThroughIResize2ReachesInheritedMembers) {
+  TComPtr<ITypeInfo> dispatchView2;
+  ASSERT_EQ(library->GetTypeInfoOfGuid(IID_IResize2, dispatchView2.Put()), S_OK);
+  RecordingResize recorder;
+  const struct {
+    const char* name;
+    const char* call;
+    LONG value;
+  } cases[] = {{"Width", "get_Width", 1001},
+               {"JPGQuality", "get_JPGQuality", 1011},
+               {"MaxPixels", "get_MaxPixels", 1025},
+               {"SourceQuality", "get_SourceQuality", 1028}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::basic_string<OLECHAR> name = Utf8ToOle(c.name);
+    LPOLESTR names[1] = {name.data()};
+    DISPID id = 0;
+    ASSERT_EQ(DispGetIDsOfNames(dispatchView2.get(), names, 1, &id), S_OK);
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    VARIANT result;
+    VariantInit(&result);
+    recorder.lastCall.clear();
+    ASSERT_EQ(DispInvoke(static_cast<IResize2*>(&recorder), dispatchView2.get(), id,
+                         DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(recorder.lastCall, c.call);
+    EXPECT_EQ(V_VT(&result), VT_I4);
+    EXPECT_EQ(V_I4(&result), c.value);
   }
 }
 

@@ -1,16 +1,17 @@
-// The component module as clients see it: exports, class factory, IDispatch and the IResize
-// function table, error information, aggregation, registration and response output.
+// The component module as clients see it: exports, class factory, IDispatch and the IResize and
+// IResize2 function tables, error information, aggregation, registration and response output.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <set>
 
-#include "platform/com_ptr.h"
 #include "component/quorvex_interface.h"
 #include "component/text_conversion.h"
+#include "platform/com_ptr.h"
 #include "platform/object_context.h"
 #include "tests/support/external_tools.h"
 #include "tests/support/test_files.h"
@@ -217,8 +218,9 @@ TEST_F(ModuleTest, ErrorInformationIsSupportedOnEveryInterfaceTheObjectAnswers) 
     const IID* iid;
     HRESULT expected;
   } cases[] = {{&IID_IUnknown, S_OK},          {&IID_IDispatch, S_OK},
-               {&IID_IResize, S_OK},           {&IID_ISupportErrorInfo, S_OK},
-               {&IID_IProvideClassInfo, S_OK}, {&IID_IClassFactory, S_FALSE}};
+               {&IID_IResize, S_OK},           {&IID_IResize2, S_OK},
+               {&IID_ISupportErrorInfo, S_OK}, {&IID_IProvideClassInfo, S_OK},
+               {&IID_IClassFactory, S_FALSE}};
   for (const auto& c : cases) {
     TComPtr<IUnknown> other;
     EXPECT_EQ(resize->QueryInterface(*c.iid, other.PutVoid()) == S_OK, c.expected == S_OK);
@@ -237,10 +239,10 @@ TEST_F(ModuleTest, ResizeBoxReportsItsInnerCallsFailure) {
   EXPECT_EQ(width, 100);
 }
 
-TEST_F(ModuleTest, ObjectAnswersItsFiveInterfaces) {
+TEST_F(ModuleTest, ObjectAnswersItsSixInterfaces) {
   TComPtr<IResize> resize = NewResize();
   for (const IID* iid : {&IID_IUnknown, &IID_ISupportErrorInfo, &IID_IProvideClassInfo,
-                         &IID_IDispatch, &IID_IResize}) {
+                         &IID_IDispatch, &IID_IResize, &IID_IResize2}) {
     TComPtr<IUnknown> other;
     EXPECT_EQ(resize->QueryInterface(*iid, other.PutVoid()), S_OK);
   }
@@ -529,6 +531,259 @@ INSTANTIATE_TEST_SUITE_P(Features, CallerBuiltArrays,
                                            CallerArray{FADF_STATIC, false},
                                            CallerArray{FADF_EMBEDDED | FADF_FIXEDSIZE, false},
                                            CallerArray{0, true}, CallerArray{FADF_AUTO, true}));
+
+// ---- IResize2 ----
+
+TComPtr<IResize2> Second(IResize* resize) {
+  TComPtr<IResize2> second;
+  EXPECT_EQ(resize->QueryInterface(IID_IResize2, second.PutVoid()), S_OK);
+  return second;
+}
+
+// A property read by name, as text ("True"/"False" for Booleans).
+std::string GetByName(IDispatch* dispatch, const std::string& name) {
+  VARIANT value, text;
+  VariantInit(&value);
+  VariantInit(&text);
+  if (FAILED(Invoke(dispatch, IdOf(dispatch, name), DISPATCH_PROPERTYGET, {}, &value)))
+    return "<failed>";
+  const std::string type = V_VT(&value) == VT_BOOL ? "bool:" : "long:";
+  if (V_VT(&value) == VT_BOOL) return type + (V_BOOL(&value) ? "True" : "False");
+  VariantChangeType(&text, &value, 0, VT_BSTR);
+  const std::string result = type + BstrToUtf8(V_BSTR(&text));
+  VariantClear(&text);
+  return result;
+}
+
+HRESULT PutByName(IDispatch* dispatch, const std::string& name, LONG value) {
+  return Invoke(dispatch, IdOf(dispatch, name), DISPATCH_PROPERTYPUT, {LongValue(value)});
+}
+
+TEST_F(ModuleTest, SecondInterfaceMembersByNameWithTheirDefaultsAndRoundTrips) {
+  struct Property {
+    const char* name;
+    DISPID id;
+    const char* initial;
+    std::vector<std::pair<LONG, const char*>> puts;  // value put, value read back
+  };
+  const std::vector<Property> properties = {
+      {"AutoOrient", 22, "bool:False", {{-1, "bool:True"}, {0, "bool:False"}}},
+      {"Orientation", 23, "long:1", {}},
+      {"KeepMetadata", 24, "bool:False", {{-1, "bool:True"}, {0, "bool:False"}}},
+      {"MaxPixels",
+       25,
+       "long:268402689",
+       {{1000, "long:1000"},
+        {0, "long:268402689"},
+        {7, "long:7"},
+        {-5, "long:268402689"},
+        {2147483647, "long:268402689"}}},
+      {"Progressive", 26, "bool:False", {{-1, "bool:True"}, {0, "bool:False"}}},
+      {"OptimizeCoding", 27, "bool:False", {{-1, "bool:True"}, {0, "bool:False"}}},
+      {"SourceQuality", 28, "long:0", {}},
+  };
+  TComPtr<IResize> resize = NewResize();
+  EXPECT_EQ(IdOf(resize.get(), "loadthumbnail"), 21);
+  for (const Property& p : properties) {
+    SCOPED_TRACE(p.name);
+    EXPECT_EQ(IdOf(resize.get(), p.name), p.id);
+    EXPECT_EQ(GetByName(resize.get(), p.name), p.initial);
+    for (const auto& [put, read] : p.puts) {
+      EXPECT_EQ(PutByName(resize.get(), p.name, put), S_OK);
+      EXPECT_EQ(GetByName(resize.get(), p.name), read);
+    }
+    if (p.puts.empty()) {
+      EXPECT_EQ(PutByName(resize.get(), p.name, 5), DISP_E_MEMBERNOTFOUND) << "read-only";
+    }
+  }
+  // The same object through either table.
+  TComPtr<IResize2> second = Second(resize.get());
+  EXPECT_EQ(second->put_MaxPixels(1234), S_OK);
+  EXPECT_EQ(GetByName(resize.get(), "MaxPixels"), "long:1234");
+  TComPtr<IResize> first;
+  ASSERT_EQ(second->QueryInterface(IID_IResize, first.PutVoid()), S_OK);
+  LONG quality = 0;
+  EXPECT_EQ(static_cast<IResize*>(second.get())->get_JPGQuality(&quality), S_OK);
+  EXPECT_EQ(quality, 90) << "inherited members through IResize2's table";
+}
+
+// A transform whose result would exceed MaxPixels fails as an allocation does, nothing changed.
+struct Transform {
+  const char* name;
+  std::function<HRESULT(IResize*)> call;
+  LONG maxPixels;  // 100 x 80 source
+  bool fits;
+};
+class MaxPixelsTransforms : public ModuleTest, public ::testing::WithParamInterface<Transform> {};
+TEST_P(MaxPixelsTransforms, RefuseLargerResults) {
+  TComPtr<IResize> resize = NewResize();
+  LoadedPhoto(resize.get(), 100, 80);
+  ASSERT_EQ(Second(resize.get())->put_MaxPixels(GetParam().maxPixels), S_OK);
+  const HRESULT result = GetParam().call(resize.get());
+  LONG width = 0, height = 0;
+  resize->get_Width(&width);
+  resize->get_Height(&height);
+  if (GetParam().fits) {
+    EXPECT_EQ(result, S_OK);
+    EXPECT_LE(int64_t{width} * height, GetParam().maxPixels);
+    return;
+  }
+  EXPECT_TRUE(FAILED(result));
+  EXPECT_EQ(ThreadError().description, "Out of memory");
+  EXPECT_EQ(width, 100);
+  EXPECT_EQ(height, 80);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Operations, MaxPixelsTransforms,
+    ::testing::Values(
+        Transform{"ResizeOver", [](IResize* r) { return r->ResizeImage(101, 80); }, 8000, false},
+        Transform{"ResizeAt", [](IResize* r) { return r->ResizeImage(100, 80); }, 8000, true},
+        Transform{"ScaleOver", [](IResize* r) { return r->ScaleImage(150); }, 17999, false},
+        Transform{"ScaleAt", [](IResize* r) { return r->ScaleImage(150); }, 18000, true},
+        Transform{"BoxOver", [](IResize* r) { return r->ResizeBox(50, 50); }, 1999, false},
+        Transform{"BoxAt", [](IResize* r) { return r->ResizeBox(50, 50); }, 2000, true},
+        Transform{"RotateOver", [](IResize* r) { return r->RotateImage(90); }, 7999, false},
+        Transform{"RotateAt", [](IResize* r) { return r->RotateImage(90); }, 8000, true},
+        Transform{"RotateCorners", [](IResize* r) { return r->RotateImage(45); }, 8000, false},
+        Transform{"CropOver", [](IResize* r) { return r->CropImage(-1, 0, 100, 80); }, 8000, false},
+        Transform{"CropAt", [](IResize* r) { return r->CropImage(0, 0, 100, 80); }, 8000, true}),
+    [](const ::testing::TestParamInfo<Transform>& info) { return std::string(info.param.name); });
+
+TEST_F(ModuleTest, LoadsOverMaxPixelsFailWithTheLoadsMessageAndKeepTheImage) {
+  const std::string big = testing::MakeJpegWithCjpeg(dir, "big.jpg", 100, 80);
+  const std::string small = testing::MakeJpegWithCjpeg(dir, "small.jpg", 30, 20);
+  const std::vector<uint8_t> bytes = testing::ReadBytes(big);
+  for (const bool byBytes : {false, true}) {
+    SCOPED_TRACE(byBytes ? "VariantIn" : "LoadFromFile");
+    for (const LONG maxPixels : {7999, 8000}) {
+      TComPtr<IResize> resize = NewResize();
+      ASSERT_EQ(resize->LoadFromFile(TBstr(Utf8ToNewBstr(small)).get()), S_OK);
+      ASSERT_EQ(Second(resize.get())->put_MaxPixels(maxPixels), S_OK);
+      HRESULT result;
+      if (byBytes) {
+        VARIANT array;
+        VariantInit(&array);
+        V_VT(&array) = VT_ARRAY | VT_UI1;
+        V_ARRAY(&array) = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+        std::memcpy(V_ARRAY(&array)->pvData, bytes.data(), bytes.size());
+        result = resize->VariantIn(array);
+        VariantClear(&array);
+      } else {
+        result = resize->LoadFromFile(TBstr(Utf8ToNewBstr(big)).get());
+      }
+      LONG width = 0;
+      resize->get_Width(&width);
+      if (maxPixels == 8000) {
+        EXPECT_EQ(result, S_OK);
+        EXPECT_EQ(width, 100);
+        continue;
+      }
+      EXPECT_TRUE(FAILED(result));
+      EXPECT_EQ(ThreadError().description,
+                byBytes ? "VariantIn has failed to read an image." : "Invalid file.");
+      EXPECT_EQ(width, 30) << "the earlier image stays";
+    }
+  }
+}
+
+// The markers of a JPEG file: the frame type (0xC0 baseline, 0xC2 progressive) and each scan's
+// components and spectral selection / successive approximation, as "comps:Ss-Se,Ah,Al".
+struct JpegLayout {
+  int frame = 0;
+  std::vector<std::string> scans;
+};
+JpegLayout LayoutOf(const std::vector<uint8_t>& jpeg) {
+  JpegLayout layout;
+  size_t i = 2;
+  while (i + 4 <= jpeg.size() && jpeg[i] == 0xFF) {
+    const uint8_t marker = jpeg[i + 1];
+    const size_t length = size_t{jpeg[i + 2]} << 8 | jpeg[i + 3];
+    if (marker >= 0xC0 && marker <= 0xC2) layout.frame = marker;
+    if (marker == 0xDA) {
+      const size_t n = jpeg[i + 4];
+      std::string scan;
+      for (size_t c = 0; c < n; ++c) scan += std::to_string(jpeg[i + 5 + 2 * c]);
+      const size_t tail = i + 5 + 2 * n;
+      scan += ":" + std::to_string(jpeg[tail]) + "-" + std::to_string(jpeg[tail + 1]) + "," +
+              std::to_string(jpeg[tail + 2] >> 4) + "," + std::to_string(jpeg[tail + 2] & 15);
+      layout.scans.push_back(scan);
+      // Past the entropy-coded data: to the next marker that is neither stuffing nor a restart.
+      i += 2 + length;
+      while (i + 1 < jpeg.size() &&
+             !(jpeg[i] == 0xFF && jpeg[i + 1] != 0 && (jpeg[i + 1] < 0xD0 || jpeg[i + 1] > 0xD7)))
+        ++i;
+      continue;
+    }
+    i += 2 + length;
+  }
+  return layout;
+}
+
+class EncoderOptions : public ModuleTest {
+ protected:
+  // The object's output with the option put by name, and the pixels djpeg decodes from it.
+  std::vector<uint8_t> Output(IResize* resize, const char* option, bool on) {
+    EXPECT_EQ(PutByName(resize, option, on ? -1 : 0), S_OK);
+    VARIANT out;
+    VariantInit(&out);
+    EXPECT_EQ(resize->get_VariantOut(&out), S_OK);
+    std::vector<uint8_t> bytes(
+        static_cast<uint8_t*>(V_ARRAY(&out)->pvData),
+        static_cast<uint8_t*>(V_ARRAY(&out)->pvData) + V_ARRAY(&out)->rgsabound[0].cElements);
+    VariantClear(&out);
+    return bytes;
+  }
+  std::vector<uint8_t> Decoded(const std::vector<uint8_t>& jpeg, const std::string& name) {
+    testing::WriteBytes(dir.File(name + ".jpg"), jpeg);
+    EXPECT_EQ(testing::RunCommand("djpeg -ppm -outfile '" + dir.File(name + ".ppm") + "' '" +
+                                  dir.File(name + ".jpg") + "'"),
+              0);
+    return testing::ReadBytes(dir.File(name + ".ppm"));
+  }
+};
+
+TEST_F(EncoderOptions, ProgressiveWritesTheStandardProgressionOfTheSamePixels) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg, quorvex_test::Tool::kDjpeg);
+  TComPtr<IResize> resize = NewResize();
+  LoadedPhoto(resize.get(), 120, 90);
+  const std::vector<uint8_t> baseline = Output(resize.get(), "Progressive", false);
+  const std::vector<uint8_t> progressive = Output(resize.get(), "Progressive", true);
+  const JpegLayout layout = LayoutOf(progressive);
+  EXPECT_EQ(LayoutOf(baseline).frame, 0xC0);
+  EXPECT_EQ(layout.frame, 0xC2);
+  // cjpeg -progressive writes the library's standard progression for the same components.
+  const std::vector<uint8_t> pixels = Decoded(baseline, "baseline");
+  EXPECT_EQ(testing::RunCommand("cjpeg -progressive -outfile '" + dir.File("reference.jpg") +
+                                "' '" + dir.File("baseline.ppm") + "'"),
+            0);
+  const JpegLayout reference = LayoutOf(testing::ReadBytes(dir.File("reference.jpg")));
+  EXPECT_GT(reference.scans.size(), 1u);
+  EXPECT_EQ(layout.scans, reference.scans);
+  EXPECT_EQ(Decoded(progressive, "progressive"), pixels);
+}
+
+TEST_F(EncoderOptions, OptimizeCodingMakesASmallerBaselineFileOfTheSamePixels) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg, quorvex_test::Tool::kDjpeg);
+  TComPtr<IResize> resize = NewResize();
+  LoadedPhoto(resize.get(), 120, 90);
+  const std::vector<uint8_t> plain = Output(resize.get(), "OptimizeCoding", false);
+  const std::vector<uint8_t> optimized = Output(resize.get(), "OptimizeCoding", true);
+  EXPECT_EQ(LayoutOf(optimized).frame, 0xC0);
+  EXPECT_EQ(LayoutOf(optimized).scans.size(), 1u);
+  EXPECT_LT(optimized.size(), plain.size());
+  EXPECT_EQ(Decoded(optimized, "optimized"), Decoded(plain, "plain"));
+}
+
+TEST_F(ModuleTest, SourceQualityIsTheEstimateOfTheLastLoadedFile) {
+  TComPtr<IResize> resize = NewResize();
+  for (const int quality : {50, 75, 95}) {
+    const std::string file =
+        testing::MakeJpegWithCjpeg(dir, "q" + std::to_string(quality) + ".jpg", 64, 48, false,
+                                   "-quality " + std::to_string(quality));
+    ASSERT_EQ(resize->LoadFromFile(TBstr(Utf8ToNewBstr(file)).get()), S_OK);
+    EXPECT_EQ(GetByName(resize.get(), "SourceQuality"), "long:" + std::to_string(quality));
+  }
+}
 
 }  // namespace
 }  // namespace quorvex

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -126,6 +127,28 @@ const std::vector<Member> kResizeMembers = {
     {31, 20, "GreyScale", INVOKE_PROPERTYPUT, {{"", VT_BOOL}}, VT_EMPTY},
 };
 
+// IResize2's own members, after IResize's in the function table.
+const std::vector<Member> kResize2Members = {
+    {32,
+     21,
+     "LoadThumbnail",
+     INVOKE_FUNC,
+     {{"Source", VT_VARIANT}, {"Width", VT_I4}, {"Height", VT_I4}},
+     VT_EMPTY},
+    {33, 22, "AutoOrient", INVOKE_PROPERTYGET, {}, VT_BOOL},
+    {34, 22, "AutoOrient", INVOKE_PROPERTYPUT, {{"", VT_BOOL}}, VT_EMPTY},
+    {35, 23, "Orientation", INVOKE_PROPERTYGET, {}, VT_I4},
+    {36, 24, "KeepMetadata", INVOKE_PROPERTYGET, {}, VT_BOOL},
+    {37, 24, "KeepMetadata", INVOKE_PROPERTYPUT, {{"", VT_BOOL}}, VT_EMPTY},
+    {38, 25, "MaxPixels", INVOKE_PROPERTYGET, {}, VT_I4},
+    {39, 25, "MaxPixels", INVOKE_PROPERTYPUT, {{"", VT_I4}}, VT_EMPTY},
+    {40, 26, "Progressive", INVOKE_PROPERTYGET, {}, VT_BOOL},
+    {41, 26, "Progressive", INVOKE_PROPERTYPUT, {{"", VT_BOOL}}, VT_EMPTY},
+    {42, 27, "OptimizeCoding", INVOKE_PROPERTYGET, {}, VT_BOOL},
+    {43, 27, "OptimizeCoding", INVOKE_PROPERTYPUT, {{"", VT_BOOL}}, VT_EMPTY},
+    {44, 28, "SourceQuality", INVOKE_PROPERTYGET, {}, VT_I4},
+};
+
 VARTYPE VariantTypeOf(ITypeInfo* info, const TYPEDESC& t) {
   if (t.vt == VT_PTR) return VariantTypeOf(info, *t.lptdesc) | VT_BYREF;
   if (t.vt != VT_USERDEFINED) return t.vt;
@@ -148,8 +171,13 @@ class ModuleTypeLib : public ::testing::Test {
     HREFTYPE href = 0;
     ASSERT_EQ(dispatch_->GetRefTypeOfImplType(static_cast<UINT>(-1), &href), S_OK);
     ASSERT_EQ(dispatch_->GetRefTypeInfo(href, &vtable_), S_OK);
+    ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID_IResize2, &dispatch2_), S_OK);
+    ASSERT_EQ(dispatch2_->GetRefTypeOfImplType(static_cast<UINT>(-1), &href), S_OK);
+    ASSERT_EQ(dispatch2_->GetRefTypeInfo(href, &vtable2_), S_OK);
   }
   void TearDown() override {
+    if (vtable2_) vtable2_->Release();
+    if (dispatch2_) dispatch2_->Release();
     if (vtable_) vtable_->Release();
     if (dispatch_) dispatch_->Release();
     if (lib_) lib_->Release();
@@ -157,6 +185,8 @@ class ModuleTypeLib : public ::testing::Test {
   ITypeLib* lib_ = nullptr;
   ITypeInfo* dispatch_ = nullptr;
   ITypeInfo* vtable_ = nullptr;
+  ITypeInfo* dispatch2_ = nullptr;  // IResize2, which extends IResize
+  ITypeInfo* vtable2_ = nullptr;
 };
 
 TEST_F(ModuleTypeLib, LibraryAttributes) {
@@ -172,7 +202,7 @@ TEST_F(ModuleTypeLib, LibraryAttributes) {
   ASSERT_EQ(lib_->GetDocumentation(-1, &name, &doc, nullptr, nullptr), S_OK);
   EXPECT_EQ(Take(name), "Quorvex");
   EXPECT_EQ(Take(doc), "Quorvex Library");
-  EXPECT_EQ(lib_->GetTypeInfoCount(), 2u);
+  EXPECT_EQ(lib_->GetTypeInfoCount(), 3u) << "IResize, IResize2 and the class";
 }
 
 TEST_F(ModuleTypeLib, DualInterfaceViews) {
@@ -215,12 +245,17 @@ TEST_F(ModuleTypeLib, DualInterfaceViews) {
   base->Release();
 }
 
-TEST_F(ModuleTypeLib, MembersAsTheComponentFixesThem) {
-  for (size_t i = 0; i < kResizeMembers.size(); ++i) {
-    const Member& m = kResizeMembers[i];
+// The function-table view lists exactly `members`, in table order.
+void ExpectMembers(ITypeInfo* vtable, const std::vector<Member>& members) {
+  TYPEATTR* attr = nullptr;
+  ASSERT_EQ(vtable->GetTypeAttr(&attr), S_OK);
+  EXPECT_EQ(attr->cFuncs, members.size());
+  vtable->ReleaseTypeAttr(attr);
+  for (size_t i = 0; i < members.size(); ++i) {
+    const Member& m = members[i];
     SCOPED_TRACE(m.name);
     FUNCDESC* f = nullptr;
-    ASSERT_EQ(vtable_->GetFuncDesc(static_cast<UINT>(i), &f), S_OK);
+    ASSERT_EQ(vtable->GetFuncDesc(static_cast<UINT>(i), &f), S_OK);
     EXPECT_EQ(f->oVft, m.slot * static_cast<int>(sizeof(void*)));
     EXPECT_EQ(f->memid, m.id);
     EXPECT_EQ(f->invkind, m.kind);
@@ -230,17 +265,17 @@ TEST_F(ModuleTypeLib, MembersAsTheComponentFixesThem) {
     const size_t expectedParams = m.params.size() + (m.result != VT_EMPTY ? 1 : 0);
     ASSERT_EQ(static_cast<size_t>(f->cParams), expectedParams);
     for (size_t p = 0; p < m.params.size(); ++p) {
-      EXPECT_EQ(VariantTypeOf(vtable_, f->lprgelemdescParam[p].tdesc), m.params[p].second);
+      EXPECT_EQ(VariantTypeOf(vtable, f->lprgelemdescParam[p].tdesc), m.params[p].second);
       EXPECT_EQ(f->lprgelemdescParam[p].paramdesc.wParamFlags, PARAMFLAG_FIN);
     }
     if (m.result != VT_EMPTY) {
       const ELEMDESC& out = f->lprgelemdescParam[m.params.size()];
       EXPECT_EQ(out.paramdesc.wParamFlags, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL);
-      EXPECT_EQ(VariantTypeOf(vtable_, out.tdesc), m.result | VT_BYREF);
+      EXPECT_EQ(VariantTypeOf(vtable, out.tdesc), m.result | VT_BYREF);
     }
     BSTR names[8] = {};
     UINT count = 0;
-    ASSERT_EQ(vtable_->GetNames(m.id, names, 8, &count), S_OK);
+    ASSERT_EQ(vtable->GetNames(m.id, names, 8, &count), S_OK);
     // Property gets and puts share the id; GetNames reports the first of them.
     EXPECT_EQ(Narrow(names[0]), m.name);
     if (m.kind == INVOKE_FUNC) {
@@ -249,7 +284,61 @@ TEST_F(ModuleTypeLib, MembersAsTheComponentFixesThem) {
         EXPECT_EQ(Narrow(names[p + 1]), m.params[p].first);
     }
     for (UINT n = 0; n < count; ++n) SysFreeString(names[n]);
-    vtable_->ReleaseFuncDesc(f);
+    vtable->ReleaseFuncDesc(f);
+  }
+}
+
+TEST_F(ModuleTypeLib, MembersAsTheComponentFixesThem) {
+  ExpectMembers(vtable_, kResizeMembers);
+  ExpectMembers(vtable2_, kResize2Members);
+}
+
+TEST_F(ModuleTypeLib, SecondInterfaceExtendsTheFirst) {
+  TYPEATTR* attr = nullptr;
+  ASSERT_EQ(vtable2_->GetTypeAttr(&attr), S_OK);
+  EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
+  EXPECT_TRUE(IsEqualGUID(attr->guid, IID_IResize2));
+  EXPECT_FALSE(IsEqualGUID(attr->guid, IID_IResize));
+  EXPECT_EQ(attr->cbSizeVft, (32 + kResize2Members.size()) * sizeof(void*));
+  ASSERT_EQ(attr->cImplTypes, 1);
+  vtable2_->ReleaseTypeAttr(attr);
+  HREFTYPE href = 0;
+  ASSERT_EQ(vtable2_->GetRefTypeOfImplType(0, &href), S_OK);
+  ITypeInfo* base = nullptr;
+  ASSERT_EQ(vtable2_->GetRefTypeInfo(href, &base), S_OK);
+  ASSERT_EQ(base->GetTypeAttr(&attr), S_OK);
+  EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
+  EXPECT_TRUE(IsEqualGUID(attr->guid, IID_IResize)) << "the base is IResize's function table";
+  base->ReleaseTypeAttr(attr);
+  base->Release();
+
+  // The dispatch view lists IUnknown, IDispatch, IResize and then IResize2's own members.
+  std::vector<Member> all = kResizeMembers;
+  all.insert(all.end(), kResize2Members.begin(), kResize2Members.end());
+  ASSERT_EQ(dispatch2_->GetTypeAttr(&attr), S_OK);
+  EXPECT_EQ(attr->typekind, TKIND_DISPATCH);
+  EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FDUAL);
+  EXPECT_EQ(attr->cFuncs, 7 + all.size());
+  dispatch2_->ReleaseTypeAttr(attr);
+  for (const Member& m : all) {
+    SCOPED_TRACE(m.name);
+    FUNCDESC* f = nullptr;
+    ASSERT_EQ(dispatch2_->GetFuncDesc(static_cast<UINT>(m.slot), &f), S_OK);
+    EXPECT_EQ(f->memid, m.id);
+    EXPECT_EQ(f->invkind, m.kind);
+    EXPECT_EQ(f->funckind, FUNC_DISPATCH);
+    dispatch2_->ReleaseFuncDesc(f);
+    // Found by name in either case, as scripts write them; inherited names too.
+    std::u16string name = Wide(m.name);
+    for (char16_t& c : name) c = static_cast<char16_t>(std::tolower(c));
+    LPOLESTR names[] = {name.data()};
+    MEMBERID id = 0;
+    EXPECT_EQ(dispatch2_->GetIDsOfNames(names, 1, &id), S_OK);
+    EXPECT_EQ(id, m.id);
+    BSTR found = nullptr;
+    UINT count = 0;
+    ASSERT_EQ(dispatch2_->GetNames(m.id, &found, 1, &count), S_OK);
+    EXPECT_EQ(Take(found), m.name);
   }
 }
 
@@ -288,7 +377,7 @@ TEST_F(ModuleTypeLib, CoclassNamesItsDefaultInterface) {
   coclass->GetRefTypeOfImplType(0, &href);
   ITypeInfo* iface = nullptr;
   ASSERT_EQ(coclass->GetRefTypeInfo(href, &iface), S_OK);
-  EXPECT_EQ(iface, dispatch_) << "the coclass names the dispatch view";
+  EXPECT_EQ(iface, dispatch2_) << "the coclass names IResize2's dispatch view";
   iface->Release();
   BSTR name = nullptr, doc = nullptr;
   coclass->GetDocumentation(MEMBERID_NIL, &name, &doc, nullptr, nullptr);
@@ -349,12 +438,16 @@ TEST_F(ModuleTypeLib, AgreesWithTheInterfaceDescriptionFile) {
   CoTaskMemFree(text);
 
   const std::vector<IdlMember> members = ReadMembers(idl);
-  ASSERT_EQ(members.size(), 25u);
+  // IResize's members, then IResize2's.
+  const size_t first = kResizeMembers.size();
+  ASSERT_EQ(members.size(), first + kResize2Members.size());
   for (size_t index = 0; index < members.size(); ++index) {
     const IdlMember& m = members[index];
     SCOPED_TRACE(m.name);
+    ITypeInfo* vtable = index < first ? vtable_ : vtable2_;
     FUNCDESC* f = nullptr;
-    ASSERT_EQ(vtable_->GetFuncDesc(static_cast<UINT>(index), &f), S_OK);
+    ASSERT_EQ(vtable->GetFuncDesc(static_cast<UINT>(index < first ? index : index - first), &f),
+              S_OK);
     const size_t id = m.attributes.find("id(");
     ASSERT_NE(id, std::string::npos);
     EXPECT_EQ(f->memid, std::stol(m.attributes.substr(id + 3), nullptr, 0));
@@ -365,10 +458,10 @@ TEST_F(ModuleTypeLib, AgreesWithTheInterfaceDescriptionFile) {
     EXPECT_EQ(static_cast<size_t>(f->cParams), m.params);
     BSTR names[8] = {};
     UINT count = 0;
-    vtable_->GetNames(f->memid, names, 8, &count);
+    vtable->GetNames(f->memid, names, 8, &count);
     EXPECT_EQ(Narrow(names[0]), m.name);
     for (UINT n = 0; n < count; ++n) SysFreeString(names[n]);
-    vtable_->ReleaseFuncDesc(f);
+    vtable->ReleaseFuncDesc(f);
   }
 }
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Reads the JPEG files that resize_suite.vbs saved under Wine with Pillow, an independent
+"""Reads the JPEG files that resize_suite.vbs (and, for the encoder options, resize_suite.js)
+saved under Wine with Pillow, an independent
 decoder: sizes, resolution, grayscale and the pixels of the crop, rotation and flips.
 
 Usage: check_outputs.py WORK_DIR. The last line is "N passed, M failed".
@@ -88,6 +89,17 @@ def main():
     if mirrored:
         tally.colour(mirrored, (20, 20), QUADRANTS["top_right"], "FlipVertical top left")
         tally.colour(mirrored, (80, 80), QUADRANTS["bottom_left"], "FlipVertical bottom right")
+
+    # The encoder options change the coding only: the same pixels as the plain save.
+    for prefix in ("out", "js"):
+        plain = open_image(prefix + "_plain.jpg")
+        for option, progressive in (("progressive", True), ("optimized", False)):
+            name = "%s_%s.jpg" % (prefix, option)
+            coded = open_image(name)
+            if not (plain and coded):
+                continue
+            tally.equal(bool(coded.info.get("progressive")), progressive, name + " progressive")
+            tally.check(coded.tobytes() == plain.tobytes(), name + " has the plain save's pixels")
 
     leftovers = sorted(p.name for p in work.iterdir() if p.name.startswith(".quorvex-"))
     tally.equal(leftovers, [], "no temporary files left")

@@ -1,7 +1,8 @@
 // A compiled client of the Resize object under Wine's object runtime, for what the script engines
 // cannot show: the byte array of VariantOut (bounds and bytes), VariantIn with other lower bounds
 // and by reference, the exception information of failing calls through IDispatch::Invoke, the
-// early-bound function table with the thread's error information, and the module's exports.
+// early-bound function tables of IResize and IResize2 with the thread's error information, and the
+// module's exports.
 // Usage: quorvex_wine_client WORK_DIR MODULE_PATH   (Windows paths; WORK_DIR holds
 // make_inputs.py's files). The last line is "N passed, M failed"; the exit code is 1 on failure.
 #include <string>
@@ -29,6 +30,7 @@ class Client {
     VariantInByReference();
     ExceptionInformation();
     EarlyBinding();
+    SecondInterface();
     LockedFile();
     ModuleExports();
     VersionResource();
@@ -120,7 +122,7 @@ class Client {
     tally_.Check(IsEqualCLSID(found, CLSID_Resize), "the ProgID names the Resize class");
     TComPtr<IDispatch> object = NewObject();
     for (const IID* iid : {&IID_IUnknown, &IID_ISupportErrorInfo, &IID_IProvideClassInfo,
-                           &IID_IDispatch, &IID_IResize}) {
+                           &IID_IDispatch, &IID_IResize, &IID_IResize2}) {
       TComPtr<IUnknown> other;
       tally_.Equal(object->QueryInterface(*iid, other.PutVoid()), S_OK, "QueryInterface");
     }
@@ -151,7 +153,7 @@ class Client {
     tally_.Equal(object->GetTypeInfo(0, 0, info.Put()), S_OK, "GetTypeInfo(0)");
     TBstr name;
     if (info) info->GetDocumentation(MEMBERID_NIL, name.Put(), nullptr, nullptr, nullptr);
-    tally_.Equal(Narrow(name.get()), std::string("IResize"), "GetTypeInfo(0) describes IResize");
+    tally_.Equal(Narrow(name.get()), std::string("IResize2"), "GetTypeInfo(0) describes IResize2");
 
     // Both put flags reach the property put; a method call does not.
     Variant value;
@@ -380,6 +382,91 @@ class Client {
                  "no error information for an interface the object lacks");
   }
 
+  // IResize2's members through its function table, which continues IResize's.
+  void SecondInterface() {
+    TComPtr<IDispatch> object = NewObject();
+    TComPtr<IResize2> resize;
+    tally_.Equal(object->QueryInterface(IID_IResize2, resize.PutVoid()), S_OK, "IResize2");
+    TComPtr<IResize> first;
+    tally_.Equal(object->QueryInterface(IID_IResize, first.PutVoid()), S_OK, "IResize beside it");
+    if (!resize || !first) return;
+    TComPtr<IResize2> back;
+    tally_.Equal(first->QueryInterface(IID_IResize2, back.PutVoid()), S_OK,
+                 "IResize2 from IResize");
+    tally_.Check(back.get() == resize.get(), "one IResize2 for the object");
+
+    struct Flag {
+      const char* name;
+      HRESULT (STDMETHODCALLTYPE IResize2::*get)(VARIANT_BOOL*);
+      HRESULT (STDMETHODCALLTYPE IResize2::*put)(VARIANT_BOOL);
+    };
+    const Flag flags[] = {
+        {"AutoOrient", &IResize2::get_AutoOrient, &IResize2::put_AutoOrient},
+        {"KeepMetadata", &IResize2::get_KeepMetadata, &IResize2::put_KeepMetadata},
+        {"Progressive", &IResize2::get_Progressive, &IResize2::put_Progressive},
+        {"OptimizeCoding", &IResize2::get_OptimizeCoding, &IResize2::put_OptimizeCoding}};
+    for (const Flag& flag : flags) {
+      const std::string name = flag.name;
+      VARIANT_BOOL value = VARIANT_TRUE;
+      tally_.Equal((resize.get()->*flag.get)(&value), S_OK, "get_" + name);
+      tally_.Equal(value, VARIANT_BOOL{VARIANT_FALSE}, "new " + name);
+      tally_.Equal((resize.get()->*flag.put)(VARIANT_TRUE), S_OK, "put_" + name);
+      (resize.get()->*flag.get)(&value);
+      tally_.Equal(value, VARIANT_BOOL{VARIANT_TRUE}, name + " round trip");
+      (resize.get()->*flag.put)(VARIANT_FALSE);
+    }
+    LONG value = 0;
+    tally_.Equal(resize->get_Orientation(&value), S_OK, "get_Orientation");
+    tally_.Equal(value, LONG{1}, "new Orientation");
+    tally_.Equal(resize->get_SourceQuality(&value), S_OK, "get_SourceQuality");
+    tally_.Equal(value, LONG{0}, "new SourceQuality");
+    resize->get_MaxPixels(&value);
+    tally_.Equal(value, LONG{16383 * 16383}, "new MaxPixels");
+    resize->put_MaxPixels(1000);
+    resize->get_MaxPixels(&value);
+    tally_.Equal(value, LONG{1000}, "MaxPixels round trip");
+    resize->put_MaxPixels(-1);
+    resize->get_MaxPixels(&value);
+    tally_.Equal(value, LONG{16383 * 16383}, "MaxPixels -1 restores the limit");
+
+    // Inherited members through IResize2's table.
+    TBstr version;
+    tally_.Equal(resize->get_Version(version.Put()), S_OK, "get_Version through IResize2");
+    tally_.Equal(Narrow(version.get()), std::string("Quorvex 1.0.0.6."),
+                 "Version through IResize2");
+    TBstr photo(SysAllocString(Wide(Path("photo_100x80.jpg")).c_str()));
+    tally_.Equal(resize->LoadFromFile(photo.get()), S_OK, "LoadFromFile through IResize2");
+    resize->get_SourceQuality(&value);
+    tally_.Equal(value, LONG{92}, "SourceQuality of a quality 92 file");
+    resize->put_MaxPixels(7999);
+    ExpectErrorInfo(resize->ResizeImage(101, 80), "ResizeImage over MaxPixels", "Out of memory");
+    ExpectErrorInfo(resize->LoadFromFile(photo.get()), "LoadFromFile over MaxPixels",
+                    "Invalid file.");
+    resize->get_Width(&value);
+    tally_.Equal(value, LONG{100}, "refused calls keep the image");
+
+    // LoadThumbnail gives the size of a load followed by ResizeBox.
+    TBstr big(SysAllocString(Wide(Path("photo_1000x750.jpg")).c_str()));
+    TComPtr<IResize> exact;
+    object = NewObject();
+    object->QueryInterface(IID_IResize, exact.PutVoid());
+    if (!exact) return;
+    exact->LoadFromFile(big.get());
+    exact->ResizeBox(50, 50);
+    LONG width = 0, height = 0, thumbWidth = 0, thumbHeight = 0;
+    exact->get_Width(&width);
+    exact->get_Height(&height);
+    resize->put_MaxPixels(0);
+    Variant source;
+    SetString(source.value, Path("photo_1000x750.jpg"));
+    tally_.Equal(resize->LoadThumbnail(source.value, 50, 50), S_OK, "LoadThumbnail by name");
+    resize->get_Width(&thumbWidth);
+    resize->get_Height(&thumbHeight);
+    tally_.Equal(std::to_string(thumbWidth) + "x" + std::to_string(thumbHeight),
+                 std::to_string(width) + "x" + std::to_string(height),
+                 "LoadThumbnail size as LoadFromFile and ResizeBox");
+  }
+
   // A file that another handle holds without sharing exists but cannot be opened.
   void LockedFile() {
     const std::string locked = Path("client_locked.jpg");
@@ -424,6 +511,8 @@ class Client {
     tally_.Check(object == nullptr, "another class gives no object");
     tally_.Equal(getClassObject(CLSID_Resize, IID_IResize, &object), E_NOINTERFACE,
                  "DllGetClassObject for an interface the factory lacks");
+    tally_.Equal(getClassObject(CLSID_Resize, IID_IResize2, &object), E_NOINTERFACE,
+                 "DllGetClassObject for IResize2");
 
     tally_.Equal(canUnloadNow(), S_OK, "DllCanUnloadNow with nothing alive");
     TComPtr<IClassFactory> factory;

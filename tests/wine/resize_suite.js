@@ -205,4 +205,60 @@ checkDispatchError("unknown name", function () { r.NoSuchMember(); }, "800A01B6"
 checkDispatchError("wrong argument count", function () { r.ResizeImage(1); }, "8002000E");
 checkSize("the object stays usable after failures", r, 100, 80);
 
+section("IResize2");
+var DEFAULT_MAX_PIXELS = 16383 * 16383;
+r = new ActiveXObject(PROG_ID);
+// Each property: its value on a new object, then values put and read back.
+var properties = [
+  ["AutoOrient", false, [[true, true], [false, false]]],
+  ["Orientation", 1, []],
+  ["KeepMetadata", false, [[true, true], [false, false]]],
+  ["MaxPixels", DEFAULT_MAX_PIXELS,
+   [[1000, 1000], [0, DEFAULT_MAX_PIXELS], [5, 5], [-3, DEFAULT_MAX_PIXELS],
+    [2147483647, DEFAULT_MAX_PIXELS]]],
+  ["Progressive", false, [[true, true], [false, false]]],
+  ["OptimizeCoding", false, [[true, true], [false, false]]],
+  ["SourceQuality", 0, []]
+];
+for (var i = 0; i < properties.length; i++) {
+  var property = properties[i][0];
+  check("new " + property, r[property], properties[i][1]);
+  for (var j = 0; j < properties[i][2].length; j++) {
+    r[property] = properties[i][2][j][0];
+    check(property + " = " + properties[i][2][j][0], r[property], properties[i][2][j][1]);
+  }
+}
+check("maxpixels in lower case", r.maxpixels, DEFAULT_MAX_PIXELS);
+
+// The size of the object's output as a file (Wine's JScript cannot look into a byte array).
+function savedSize(r, name) {
+  r.SaveToFile(path(name));
+  return fso.GetFile(path(name)).Size;
+}
+r = loaded("photo_640x480.jpg");
+check("SourceQuality of a quality 92 file", r.SourceQuality, 92);
+check("Orientation of a file without EXIF", r.Orientation, 1);
+var plainSize = savedSize(r, "js_plain.jpg");
+r.Progressive = true;
+check("Progressive codes the file differently", savedSize(r, "js_progressive.jpg") !== plainSize,
+      true);
+r.Progressive = false;
+r.OptimizeCoding = true;
+check("OptimizeCoding writes fewer bytes", savedSize(r, "js_optimized.jpg") < plainSize, true);
+r.OptimizeCoding = false;
+check("the options off write the plain file again", savedSize(r, "js_plain.jpg"), plainSize);
+
+r = loaded("photo_100x80.jpg");
+r.MaxPixels = 7999;
+checkError("ResizeImage over MaxPixels", function () { r.ResizeImage(101, 80); }, "Out of memory");
+checkError("RotateImage over MaxPixels", function () { r.RotateImage(45); }, "Out of memory");
+checkError("CropImage over MaxPixels", function () { r.CropImage(0, 0, 100, 80); },
+           "Out of memory");
+checkError("LoadFromFile over MaxPixels", function () { r.LoadFromFile(path("photo_100x80.jpg")); },
+           "Invalid file.");
+checkSize("refused calls keep the image", r, 100, 80);
+r.MaxPixels = 8000;
+r.CropImage(0, 0, 80, 100);
+checkSize("CropImage at MaxPixels", r, 80, 100);
+
 WScript.Echo(passed + " passed, " + failed + " failed");

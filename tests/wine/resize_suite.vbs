@@ -62,13 +62,13 @@ Sub Section(title)
   WScript.Echo "-- " & title
 End Sub
 
-Dim r, r2, data, name, size95, size10, ts
+Dim r, r2, data, name, size95, size10, ts, sizePlain
 
 ' A new object and its properties. OLE_COLOR arrives as VT_UI4, which Wine's VBScript converts
 ' but cannot compare: hence CLng.
 Section "properties"
 Set r = CreateObject(ProgID)
-Check "TypeName", TypeName(r), "IResize"
+Check "TypeName", TypeName(r), "IResize2"
 CheckSize "new object", r, 0, 0
 Check "new DPI", r.DPI, 0
 Check "new JPGQuality", r.JPGQuality, 90
@@ -381,5 +381,98 @@ Check "argument that cannot be converted", Err.Number, 13
 Err.Clear
 CheckSize "the object stays usable after failures", r, 100, 80
 On Error GoTo 0
+
+' IResize2: its properties from a new object, their round trips and what a load sets.
+Section "IResize2 properties"
+Const DefaultMaxPixels = 268402689
+Set r = CreateObject(ProgID)
+Check "new AutoOrient", r.AutoOrient, False
+Check "AutoOrient type", TypeName(r.AutoOrient), "Boolean"
+Check "new Orientation", r.Orientation, 1
+Check "new KeepMetadata", r.KeepMetadata, False
+Check "new MaxPixels", r.MaxPixels, DefaultMaxPixels
+Check "MaxPixels type", TypeName(r.MaxPixels), "Long"
+Check "new Progressive", r.Progressive, False
+Check "new OptimizeCoding", r.OptimizeCoding, False
+Check "new SourceQuality", r.SourceQuality, 0
+r.AutoOrient = True
+Check "AutoOrient True", r.AutoOrient, True
+r.autoorient = 0
+Check "autoorient 0", r.AUTOORIENT, False
+r.KeepMetadata = True
+Check "KeepMetadata True", r.KeepMetadata, True
+r.KeepMetadata = False
+Check "KeepMetadata False", r.KeepMetadata, False
+r.MaxPixels = 1000
+Check "MaxPixels 1000", r.MaxPixels, 1000
+r.MaxPixels = 0
+Check "MaxPixels 0 restores the limit", r.MaxPixels, DefaultMaxPixels
+r.MaxPixels = 7
+r.MaxPixels = -1
+Check "MaxPixels -1 restores the limit", r.MaxPixels, DefaultMaxPixels
+r.MaxPixels = 2147483647
+Check "MaxPixels above the limit is cut to it", r.MaxPixels, DefaultMaxPixels
+r.Progressive = True
+Check "Progressive True", r.Progressive, True
+r.Progressive = False
+Check "Progressive False", r.Progressive, False
+r.OptimizeCoding = True
+Check "OptimizeCoding True", r.OptimizeCoding, True
+r.OptimizeCoding = False
+Check "OptimizeCoding False", r.OptimizeCoding, False
+Set r = Loaded("photo_640x480.jpg")
+Check "SourceQuality of a quality 92 file", r.SourceQuality, 92
+Check "Orientation of a file without EXIF", r.Orientation, 1
+r.JPGQuality = 75
+r.SaveToFile Path("out_q75.jpg")
+Check "SourceQuality of the object's own quality 75 file", Loaded("out_q75.jpg").SourceQuality, 75
+
+' Results over MaxPixels are refused as allocations, loads over it as invalid files.
+Section "IResize2 MaxPixels"
+On Error Resume Next
+Set r = Loaded("photo_100x80.jpg")
+r.MaxPixels = 7999
+r.ResizeImage 101, 80
+CheckError "ResizeImage over MaxPixels", Err.Number, Err.Source, Err.Description, "Out of memory"
+Err.Clear
+r.ScaleImage 150
+CheckError "ScaleImage over MaxPixels", Err.Number, Err.Source, Err.Description, "Out of memory"
+Err.Clear
+r.RotateImage 90
+CheckError "RotateImage over MaxPixels", Err.Number, Err.Source, Err.Description, "Out of memory"
+Err.Clear
+r.CropImage 0, 0, 100, 80
+CheckError "CropImage over MaxPixels", Err.Number, Err.Source, Err.Description, "Out of memory"
+Err.Clear
+CheckSize "refused transforms keep the image", r, 100, 80
+r.ResizeBox 50, 50
+Check "ResizeBox within MaxPixels", Err.Number, 0
+CheckSize "ResizeBox within MaxPixels", r, 50, 40
+data = Loaded("photo_100x80.jpg").VariantOut
+r.LoadFromFile Path("photo_100x80.jpg")
+CheckError "LoadFromFile over MaxPixels", Err.Number, Err.Source, Err.Description, "Invalid file."
+Err.Clear
+r.VariantIn data
+CheckError "VariantIn over MaxPixels", Err.Number, Err.Source, Err.Description, VariantInFailed
+Err.Clear
+CheckSize "refused loads keep the image", r, 50, 40
+r.MaxPixels = 8000
+r.LoadFromFile Path("photo_100x80.jpg")
+r.RotateImage 90
+Check "a load and a rotation at MaxPixels", Err.Number, 0
+CheckSize "a load and a rotation at MaxPixels", r, 80, 100
+On Error GoTo 0
+
+' The encoder options; check_outputs.py reads the files back.
+Section "IResize2 output"
+Set r = Loaded("photo_640x480.jpg")
+r.SaveToFile Path("out_plain.jpg")
+r.Progressive = True
+r.SaveToFile Path("out_progressive.jpg")
+r.Progressive = False
+r.OptimizeCoding = True
+r.SaveToFile Path("out_optimized.jpg")
+sizePlain = fso.GetFile(Path("out_plain.jpg")).Size
+Check "OptimizeCoding writes a smaller file", fso.GetFile(Path("out_optimized.jpg")).Size < sizePlain, True
 
 WScript.Echo passed & " passed, " & failed & " failed"

@@ -131,8 +131,8 @@ regsvr32 "$module"
 expect "registering again" "$?" 0
 
 stage "VBScript" run_wine cscript //nologo "$(winpath "$here/resize_suite.vbs")" "$(winpath "$work")"
-stage "files saved by the VBScript pages, read by Pillow" "$python" "$here/check_outputs.py" "$work"
 stage "JScript" run_wine cscript //nologo "$(winpath "$here/resize_suite.js")" "$(winpath "$work")"
+stage "files saved by the script pages, read by Pillow" "$python" "$here/check_outputs.py" "$work"
 stage "compiled client" timeout 300 "$wine" "$client" "$(winpath "$work")" "$module"
 
 # The DLL writes the same JPEG bytes as the native build for the same input and operations.
