@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -106,6 +107,21 @@ TEST_F(ResizeMetadataTest, EveryOrientationGivesTheUprightPicture) {
     EXPECT_EQ(upright.Height(), 48);
     EXPECT_EQ(asStored.Width(), n >= 5 ? 48 : 64);
     EXPECT_LT(MeanDifference(upright.Image(), File("upright_" + std::to_string(n) + ".ppm")), 1.0);
+  }
+}
+
+TEST_F(ResizeMetadataTest, AnOrientationOutsideOneToEightCountsAsUpright) {
+  for (const int value : {0, 9, 65535}) {
+    const std::string file = File("odd_orientation.jpg");
+    ASSERT_EQ(RunCommand("exiftool -q -n -Orientation=" + std::to_string(value) + " -o '" + file +
+                         "' '" + File("stored_6.jpg") + "'"),
+              0);
+    TResize resize;
+    resize.SetAutoOrient(VARIANT_TRUE);
+    Load(resize, file, false);
+    EXPECT_EQ(resize.Orientation(), 1) << value;
+    EXPECT_EQ(resize.Width(), 48) << value;
+    std::filesystem::remove(file);
   }
 }
 
