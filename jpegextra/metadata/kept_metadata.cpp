@@ -53,8 +53,9 @@ TStringList WithoutNames(const TStringList& fields, std::initializer_list<std::s
   for (const std::string& line : fields) {
     const std::string_view name = TStringList::NameOf(line);
     const bool dropped = std::any_of(names.begin(), names.end(), [&](std::string_view other) {
-      return std::equal(name.begin(), name.end(), other.begin(), other.end(),
-                        [](char a, char b) { return std::tolower(a) == std::tolower(b); });
+      return std::equal(
+          name.begin(), name.end(), other.begin(), other.end(),
+          [](unsigned char a, unsigned char b) { return std::tolower(a) == std::tolower(b); });
     });
     if (!dropped) kept.Add(line);
   }
