@@ -107,13 +107,12 @@ BSTR TResize::Version() const {
 void TResize::LoadJpeg(std::vector<uint8_t> bytes) {
   TJPEGImageExtra jpeg;
   jpeg.SetLoadLimits(loadLimits_);
+  // The profile is read on every load, so that KeepMetadata may be turned on afterwards.
+  jpeg.SetUseIccProfile(true);
   jpeg.LoadFromBytes(std::move(bytes));
   TBitmap decoded;
   jpeg.AssignTo(decoded);
-  dpi_ = static_cast<LONG>(jpeg.GetXDPI());
-  grayScale_ = jpeg.GetGrayscale();
-  sourceQuality_ = std::max<LONG>(jpeg.EstimatedQuality(), 0);
-  ReplaceImage(decoded);
+  FinishLoad(jpeg, decoded);
 }
 
 void TResize::CopySettingsFrom(const TResize& other) noexcept {
@@ -134,6 +133,7 @@ void TResize::AdoptLoadFrom(TResize& other) noexcept {
   grayScale_ = other.grayScale_;
   orientation_ = other.orientation_;
   sourceQuality_ = other.sourceQuality_;
+  metadata_ = other.metadata_;
 }
 
 void TResize::LoadFromFile(BSTR Filename) {
@@ -174,6 +174,7 @@ std::vector<uint8_t> TResize::EncodeImage() const {
   jpeg.SetGrayscale(grayScale_);
   jpeg.SetProgressive(progressive_);
   jpeg.SetOptimizeCoding(optimizeCoding_);
+  PutKeptMetadata(jpeg);
   TMemoryStream stream;
   jpeg.SaveToStream(stream);
   return stream.Release();

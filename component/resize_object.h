@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "component/com_object.h"
@@ -12,6 +13,9 @@
 #include "platform/winapi.h"
 
 namespace quorvex {
+
+class TJPEGImageExtra;
+struct TKeptMetadata;
 
 class TResize : public TASPMTSObject {
  public:
@@ -83,6 +87,10 @@ class TResize : public TASPMTSObject {
   void FlipHorizontal();
   void FlipVertical();
 
+  // The load step that turns a decoded picture upright by the orientation its file recorded,
+  // when AutoOrient is on. Returns whether it turned anything.
+  bool OrientLoaded(TBitmap& decoded, LONG orientation) const;
+
   // The current image, read-only, for tests and tools.
   const TBitmap& Image() const noexcept { return image_; }
 
@@ -97,6 +105,11 @@ class TResize : public TASPMTSObject {
 
  private:
   void LoadJpeg(std::vector<uint8_t> bytes);
+  // The end of every load: orients the decoded picture, keeps the metadata of the loaded object
+  // and makes both, with what the load found, the object's state. Nothing changes if it fails.
+  void FinishLoad(TJPEGImageExtra& jpeg, TBitmap& decoded);
+  // With KeepMetadata on, gives the encoder the metadata kept from the last load.
+  void PutKeptMetadata(TJPEGImageExtra& encoder) const;
   // The settings a load and its output work with, taken from another object.
   void CopySettingsFrom(const TResize& other) noexcept;
   // Makes what other loaded (image, DPI, grayscale and what the load found) this object's own.
@@ -117,6 +130,8 @@ class TResize : public TASPMTSObject {
   bool optimizeCoding_ = false;
   LONG orientation_ = 1;
   LONG sourceQuality_ = 0;
+  // Shared with objects that adopt this one's load, never changed once made.
+  std::shared_ptr<const TKeptMetadata> metadata_;
   TLoadLimits loadLimits_;
   TResizeInterface interface_{*this};
 };

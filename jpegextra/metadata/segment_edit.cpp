@@ -44,12 +44,9 @@ void InsertSegment(TMemoryStream& data, std::span<const uint8_t> segment) {
   data = TMemoryStream(std::move(out));
 }
 
-void RemoveSegments(TMemoryStream& data,
-                    const std::function<bool(uint8_t, std::span<const uint8_t>)>& match) {
-  const std::span<const uint8_t> bytes = data.Bytes();
-  data.Seek(0);
+void VisitSegments(std::span<const uint8_t> bytes,
+                   const std::function<void(size_t, uint8_t, std::span<const uint8_t>)>& visit) {
   if (bytes.size() < 2 || bytes[0] != kMarker || bytes[1] != kStartOfImage) return;
-  std::vector<std::pair<size_t, size_t>> doomed;  // start, size
   size_t at = 2;
   while (bytes.size() - at >= 4 && bytes[at] == kMarker) {
     const uint8_t code = bytes[at + 1];
@@ -59,9 +56,19 @@ void RemoveSegments(TMemoryStream& data,
       break;
     const size_t length = LengthAt(bytes, at + 2);
     if (length < 2 || length > bytes.size() - at - 2) break;
-    if (match(code, bytes.subspan(at + 4, length - 2))) doomed.emplace_back(at, length + 2);
+    visit(at, code, bytes.subspan(at + 4, length - 2));
     at += length + 2;
   }
+}
+
+void RemoveSegments(TMemoryStream& data,
+                    const std::function<bool(uint8_t, std::span<const uint8_t>)>& match) {
+  const std::span<const uint8_t> bytes = data.Bytes();
+  data.Seek(0);
+  std::vector<std::pair<size_t, size_t>> doomed;  // start, size
+  VisitSegments(bytes, [&](size_t at, uint8_t code, std::span<const uint8_t> payload) {
+    if (match(code, payload)) doomed.emplace_back(at, payload.size() + 4);
+  });
   if (doomed.empty()) return;
   std::vector<uint8_t> out;
   out.reserve(bytes.size());

@@ -20,9 +20,14 @@ std::optional<size_t> MetadataInsertionPoint(std::span<const uint8_t> bytes) noe
 // is no insertion point.
 void InsertSegment(TMemoryStream& data, std::span<const uint8_t> segment);
 
+// Calls visit(offset of the marker, marker code, payload) for every segment before the first
+// start-of-scan, in file order. Stops at the first byte that is not a well-formed segment.
+void VisitSegments(std::span<const uint8_t> bytes,
+                   const std::function<void(size_t, uint8_t, std::span<const uint8_t>)>& visit);
+
 // Removes every segment before the first start-of-scan for which match(marker code, payload)
 // is true. Saving again then replaces what an earlier save, or the loaded file, put there
-// instead of adding a second copy. Stops at the first byte that is not a well-formed segment.
+// instead of adding a second copy.
 void RemoveSegments(TMemoryStream& data,
                     const std::function<bool(uint8_t, std::span<const uint8_t>)>& match);
 

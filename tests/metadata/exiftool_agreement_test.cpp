@@ -3,6 +3,7 @@
 // the project reads is what exiftool reported for the same file (its -j -n -G1 output is
 // committed beside each file), numbers compared as numbers.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -408,7 +409,9 @@ TEST(ExiftoolAgreement, ExiftoolReadsWhatWeWrite) {
   TMemoryStream out;
   image.SaveToStream(out);
 
-  const std::string path = ::testing::TempDir() + "quorvex_written_by_us.jpg";
+  // Other checkouts may run this test at the same time in the same temporary directory.
+  const std::string path =
+      ::testing::TempDir() + "quorvex_written_by_us_" + std::to_string(::getpid()) + ".jpg";
   {
     std::ofstream file(path, std::ios::binary);
     file.write(reinterpret_cast<const char*>(out.Memory()),

@@ -8,10 +8,10 @@ Usage: check_outputs.py WORK_DIR. The last line is "N passed, M failed".
 import pathlib
 import sys
 
-from PIL import Image
+from PIL import Image, IptcImagePlugin
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-from make_inputs import QUADRANTS  # noqa: E402
+from make_inputs import ORIENTED_SIZE, QUADRANTS  # noqa: E402
 
 # OLE_COLOR 0xFF00FF, the crop's background.
 MAGENTA = (255, 0, 255)
@@ -38,6 +38,33 @@ class Tally:
         actual = image.convert("RGB").getpixel(point)
         close = all(abs(a - e) <= TOLERANCE for a, e in zip(actual, expected))
         self.check(close, name, "pixel %r is %r, expected about %r" % (point, actual, expected))
+
+
+def check_oriented(tally, open_image):
+    """The pictures saved with AutoOrient stand upright; KeepMetadata brought the EXIF and IPTC
+    fields along, adjusted to the output, and without it nothing came along."""
+    width, height = ORIENTED_SIZE
+    corners = {"top_left": (width // 4, height // 4), "top_right": (3 * width // 4, height // 4),
+               "bottom_left": (width // 4, 3 * height // 4),
+               "bottom_right": (3 * width // 4, 3 * height // 4)}
+    for n in range(1, 9):
+        upright = open_image("out_upright_%d.jpg" % n)
+        if upright:
+            for key, point in corners.items():
+                tally.colour(upright, point, QUADRANTS[key], "upright %d %s" % (n, key))
+    kept = open_image("out_kept.jpg")
+    if kept:
+        exif = kept.getexif()
+        tally.equal(exif.get(0x010F), "Quux", "kept Make")
+        tally.equal(exif.get(0x0112), 1, "Orientation 1 once turned")
+        tally.equal((exif.get_ifd(0x8769).get(0xA002), exif.get_ifd(0x8769).get(0xA003)),
+                    (50, 30), "pixel dimensions of the output")
+        keywords = (IptcImagePlugin.getiptcinfo(kept) or {}).get((2, 25))
+        tally.equal(keywords, [b"alpha", b"beta"], "kept IPTC keywords")
+    plain = open_image("out_not_kept.jpg")
+    if plain:
+        tally.equal(len(plain.getexif()), 0, "no EXIF without KeepMetadata")
+        tally.equal(IptcImagePlugin.getiptcinfo(plain), None, "no IPTC without KeepMetadata")
 
 
 def main():
@@ -100,6 +127,8 @@ def main():
                 continue
             tally.equal(bool(coded.info.get("progressive")), progressive, name + " progressive")
             tally.check(coded.tobytes() == plain.tobytes(), name + " has the plain save's pixels")
+
+    check_oriented(tally, open_image)
 
     leftovers = sorted(p.name for p in work.iterdir() if p.name.startswith(".quorvex-"))
     tally.equal(leftovers, [], "no temporary files left")

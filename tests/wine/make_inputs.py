@@ -36,6 +36,35 @@ def write_jpeg(directory, name, width, height, pixels, gray=False):
     picture.unlink()
 
 
+# The upright picture of the oriented inputs: quadrants, wider than high.
+ORIENTED_SIZE = (100, 60)
+
+
+def oriented(directory):
+    """oriented_N.jpg: the quadrants stored so that EXIF Orientation N shows them upright
+    (Pillow turns them, exiftool writes the tag); tagged.jpg: oriented_6.jpg with EXIF and
+    IPTC fields besides."""
+    from PIL import Image
+
+    width, height = ORIENTED_SIZE
+    upright = Image.new("RGB", ORIENTED_SIZE)
+    for (key, colour), corner in zip(QUADRANTS.items(), [(0, 0), (1, 0), (0, 1), (1, 1)]):
+        left, top = corner[0] * width // 2, corner[1] * height // 2
+        upright.paste(colour, (left, top, left + width // 2, top + height // 2))
+    transpose = Image.Transpose
+    store = {1: None, 2: transpose.FLIP_LEFT_RIGHT, 3: transpose.ROTATE_180,
+             4: transpose.FLIP_TOP_BOTTOM, 5: transpose.TRANSPOSE, 6: transpose.ROTATE_90,
+             7: transpose.TRANSVERSE, 8: transpose.ROTATE_270}
+    for n, step in store.items():
+        name = str(directory / ("oriented_%d.jpg" % n))
+        (upright if step is None else upright.transpose(step)).save(name, quality=95)
+        subprocess.run(["exiftool", "-q", "-overwrite_original", "-n", "-Orientation=%d" % n,
+                        name], check=True)
+    subprocess.run(["exiftool", "-q", "-Make=Quux", "-Model=Q 1", "-IPTC:Keywords=alpha",
+                    "-IPTC:Keywords=beta", "-o", str(directory / "tagged.jpg"),
+                    str(directory / "oriented_6.jpg")], check=True)
+
+
 def main():
     directory = pathlib.Path(sys.argv[1])
     directory.mkdir(parents=True, exist_ok=True)
@@ -48,6 +77,7 @@ def main():
                bytes((x * 4) % 256 for y in range(48) for x in range(64)), gray=True)
     (directory / "notjpeg.jpg").write_text("This is a text file, not a JPEG.\n")
     (directory / "folder.jpg").mkdir(exist_ok=True)
+    oriented(directory)
 
 
 if __name__ == "__main__":

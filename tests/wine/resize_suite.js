@@ -261,4 +261,34 @@ r.MaxPixels = 8000;
 r.CropImage(0, 0, 80, 100);
 checkSize("CropImage at MaxPixels", r, 80, 100);
 
+// Turning pictures upright by their EXIF orientation and keeping their metadata.
+section("orientation and metadata");
+r = new ActiveXObject(PROG_ID);
+check("new AutoOrient", r.AutoOrient, false);
+check("new KeepMetadata", r.KeepMetadata, false);
+check("new Orientation", r.Orientation, 1);
+for (var n = 1; n <= 8; n++) {
+  r = new ActiveXObject(PROG_ID);
+  r.AutoOrient = true;
+  r.LoadFromFile(path("oriented_" + n + ".jpg"));
+  check("Orientation of oriented_" + n, r.Orientation, n);
+  checkSize("AutoOrient of oriented_" + n, r, 100, 60);
+  var stored = loaded("oriented_" + n + ".jpg");
+  checkSize("stored oriented_" + n, stored, n >= 5 ? 60 : 100, n >= 5 ? 100 : 60);
+}
+r = new ActiveXObject(PROG_ID);
+r.AutoOrient = true;
+r.LoadThumbnail(path("oriented_8.jpg"), 50, 50);
+checkSize("LoadThumbnail with AutoOrient", r, 50, 30);
+var kept = new ActiveXObject(PROG_ID);
+kept.KeepMetadata = true;
+kept.LoadFromFile(path("tagged.jpg"));
+r.VariantIn(kept.VariantOut);
+check("kept Orientation read back", r.Orientation, 6);
+checkSize("kept Orientation turns the copy", r, 100, 60);
+kept.KeepMetadata = false;
+r.VariantIn(kept.VariantOut);
+check("no Orientation without KeepMetadata", r.Orientation, 1);
+checkDispatchError("Orientation is read-only", function () { r.Orientation = 3; }, "80020003");
+
 WScript.Echo(passed + " passed, " + failed + " failed");

@@ -475,4 +475,60 @@ r.SaveToFile Path("out_optimized.jpg")
 sizePlain = fso.GetFile(Path("out_plain.jpg")).Size
 Check "OptimizeCoding writes a smaller file", fso.GetFile(Path("out_optimized.jpg")).Size < sizePlain, True
 
+
+' Turning pictures upright by their EXIF orientation and keeping their metadata. oriented_N.jpg
+' shows a 100 x 60 picture upright under Orientation N; check_outputs.py reads the saved files.
+Section "orientation and metadata"
+Dim n, kept, plain
+Set r = CreateObject(ProgID)
+Check "new AutoOrient", r.AutoOrient, False
+Check "new AutoOrient type", TypeName(r.AutoOrient), "Boolean"
+Check "new KeepMetadata", r.KeepMetadata, False
+Check "new Orientation", r.Orientation, 1
+Check "Orientation type", TypeName(r.Orientation), "Long"
+For n = 1 To 8
+  Set r = CreateObject(ProgID)
+  r.autoorient = True
+  r.LoadFromFile Path("oriented_" & n & ".jpg")
+  Check "Orientation of oriented_" & n, r.Orientation, n
+  CheckSize "AutoOrient of oriented_" & n, r, 100, 60
+  r.SaveToFile Path("out_upright_" & n & ".jpg")
+  Set r = Loaded("oriented_" & n & ".jpg")
+  Check "Orientation without AutoOrient " & n, r.Orientation, n
+  If n >= 5 Then CheckSize "stored oriented_" & n, r, 60, 100 Else CheckSize "stored oriented_" & n, r, 100, 60
+Next
+Set r = CreateObject(ProgID)
+r.AutoOrient = True
+r.LoadThumbnail Path("oriented_6.jpg"), 50, 50
+CheckSize "LoadThumbnail with AutoOrient", r, 50, 30
+r.VariantIn Loaded("photo_100x80.jpg").VariantOut
+Check "a load without EXIF has Orientation 1", r.Orientation, 1
+
+' KeepMetadata writes the fields back; without it nothing comes along.
+Set kept = CreateObject(ProgID)
+kept.KeepMetadata = True
+kept.LoadFromFile Path("tagged.jpg")
+Check "KeepMetadata set", kept.KeepMetadata, True
+data = kept.VariantOut
+Set r = CreateObject(ProgID)
+r.AutoOrient = True
+r.VariantIn data
+Check "kept Orientation read back", r.Orientation, 6
+CheckSize "kept Orientation turns the copy", r, 100, 60
+kept.AutoOrient = True
+kept.LoadFromFile Path("tagged.jpg")
+kept.ResizeBox 50, 50
+kept.SaveToFile Path("out_kept.jpg")
+Set plain = Loaded("tagged.jpg")
+plain.SaveToFile Path("out_not_kept.jpg")
+Set r = CreateObject(ProgID)
+r.VariantIn plain.VariantOut
+Check "no Orientation without KeepMetadata", r.Orientation, 1
+
+On Error Resume Next
+r.Orientation = 3
+Check "Orientation is read-only", Err.Number <> 0, True
+Err.Clear
+On Error GoTo 0
+
 WScript.Echo passed & " passed, " & failed & " failed"
