@@ -108,6 +108,7 @@ void TResize::LoadJpeg(std::vector<uint8_t> bytes) {
   TJPEGImageExtra jpeg;
   jpeg.SetLoadLimits(loadLimits_);
   jpeg.LoadFromBytes(std::move(bytes));
+  jpeg.SetDecodeScale(DecodeScaleFor(jpeg));
   TBitmap decoded;
   jpeg.AssignTo(decoded);
   dpi_ = static_cast<LONG>(jpeg.GetXDPI());

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "component/com_object.h"
@@ -12,6 +13,8 @@
 #include "platform/winapi.h"
 
 namespace quorvex {
+
+class TJPEGImageExtra;
 
 class TResize : public TASPMTSObject {
  public:
@@ -96,7 +99,20 @@ class TResize : public TASPMTSObject {
   IDispatch* DispatchInterfaceEntry() noexcept override { return &interface_; }
 
  private:
+  // A LoadThumbnail under way: its box and, once the header is read, the exact size the load
+  // ends at when it decodes at a reduced scale.
+  struct TThumbnailLoad {
+    LONG BoxWidth = 0;
+    LONG BoxHeight = 0;
+    bool Scaled = false;
+    int32_t Width = 0;
+    int32_t Height = 0;
+  };
+
   void LoadJpeg(std::vector<uint8_t> bytes);
+  // The eighths of full size a load decodes at: 8 unless a thumbnail load can finish from a
+  // smaller picture (resize_thumbnail.cpp).
+  uint8_t DecodeScaleFor(const TJPEGImageExtra& jpeg) noexcept;
   // The settings a load and its output work with, taken from another object.
   void CopySettingsFrom(const TResize& other) noexcept;
   // Makes what other loaded (image, DPI, grayscale and what the load found) this object's own.
@@ -118,6 +134,7 @@ class TResize : public TASPMTSObject {
   LONG orientation_ = 1;
   LONG sourceQuality_ = 0;
   TLoadLimits loadLimits_;
+  std::optional<TThumbnailLoad> thumbnail_;
   TResizeInterface interface_{*this};
 };
 
