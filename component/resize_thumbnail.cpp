@@ -1,6 +1,7 @@
 // LoadThumbnail: a load already fitted into a box. A box well below the picture's size is
 // reached from a picture decoded at a reduced DCT scale, finished with the area average; every
 // other case is a plain load followed by ResizeBox.
+#include <array>
 #include <charconv>
 #include <string>
 #include <utility>
@@ -14,10 +15,12 @@ namespace quorvex {
 
 namespace {
 
-// How much larger than the result the scaled picture must be on both axes. A DCT-scaled picture
-// is a coarse block average (4:2:0 chroma coarser still); left a factor of three or more, the
-// area average evens that out to within about a level of the full decode.
-constexpr int64_t kScaleMargin = 3;
+// How much larger than the result a picture decoded at 1/8 .. 7/8 of full size must be on both
+// axes, in halves. A DCT-scaled picture is a coarse block average (4:2:0 chroma coarser still)
+// and the smaller the scale, the coarser: measured on sharp photo detail, these margins keep the
+// area average within about a level and a half of the full decode, where a factor of two leaves
+// it three to six levels off.
+constexpr std::array<int64_t, 7> kMarginHalves = {16, 12, 9, 7, 6, 6, 6};
 
 constexpr uint8_t kFullScale = 8;
 
@@ -66,8 +69,9 @@ uint8_t TResize::DecodeScaleFor(const TJPEGImageExtra& jpeg) noexcept {
     targetWidth = boxHeight * width / height;
   if (targetWidth <= 0 || targetHeight <= 0) return kFullScale;
   for (int64_t eighths = 1; eighths < kFullScale; ++eighths) {
-    if (ScaledSide(width, eighths) >= kScaleMargin * targetWidth &&
-        ScaledSide(height, eighths) >= kScaleMargin * targetHeight) {
+    const int64_t margin = kMarginHalves[eighths - 1];
+    if (2 * ScaledSide(width, eighths) >= margin * targetWidth &&
+        2 * ScaledSide(height, eighths) >= margin * targetHeight) {
       load.Scaled = true;
       load.Width = static_cast<int32_t>(targetWidth);
       load.Height = static_cast<int32_t>(targetHeight);
