@@ -37,12 +37,26 @@ class TRowWalker {
 // The weighted sum over the destination area is an integer below 255 * total; dividing by the
 // total and rounding half to even gives the mean. The sums stay below 2^52, so a double holds
 // them exactly, and a multiply by the inverse finds the quotient to within one; the remainder
-// then settles it and the tie exactly, without a division per channel.
+// then settles it and the tie exactly, without a division per channel. Small totals (halving,
+// thirds) look every possible sum up in a table of those same results instead, once there are
+// more values to make than the table holds.
 class TNormaliser {
  public:
-  explicit TNormaliser(uint64_t total)
-      : total_(total), inverse_(1.0 / static_cast<double>(total)) {}
+  TNormaliser(uint64_t total, uint64_t uses)
+      : total_(total), inverse_(1.0 / static_cast<double>(total)) {
+    const uint64_t sums = 255 * total + 1;
+    if (sums > kMaxTableSize || sums > uses) return;
+    table_.resize(sums);
+    for (uint64_t sum = 0; sum < sums; ++sum) table_[sum] = Divide(sum);
+  }
   uint8_t operator()(uint64_t sum) const noexcept {
+    return sum < table_.size() ? table_[sum] : Divide(sum);
+  }
+
+ private:
+  static constexpr uint64_t kMaxTableSize = 1 << 16;
+
+  uint8_t Divide(uint64_t sum) const noexcept {
     uint64_t quotient =
         static_cast<uint64_t>(static_cast<double>(static_cast<int64_t>(sum)) * inverse_);
     if (quotient * total_ > sum) {
@@ -55,10 +69,15 @@ class TNormaliser {
     return static_cast<uint8_t>(quotient > 255 ? 255 : quotient);
   }
 
- private:
   uint64_t total_;
   double inverse_;
+  std::vector<uint8_t> table_;
 };
+
+// Channel values a stretch into dest produces.
+uint64_t ChannelCount(const TBitmap& dest) noexcept {
+  return static_cast<uint64_t>(dest.Width()) * static_cast<uint64_t>(dest.Height()) * kChannels;
+}
 
 template <class Acc>
 void AssignWeighted(Acc* __restrict acc, const uint8_t* __restrict row, size_t n, Acc w) {
@@ -89,13 +108,14 @@ void Add16(uint16_t* __restrict sum, const uint8_t* __restrict row, size_t n) {
 template <class Acc>
 class TVerticalFirst {
  public:
-  TVerticalFirst(const TBitmap& source, const TAxisTaps& horizontal, const TAxisTaps& vertical)
+  TVerticalFirst(const TBitmap& source, const TBitmap& dest, const TAxisTaps& horizontal,
+                 const TAxisTaps& vertical)
       : rows_(source),
         horizontal_(horizontal),
         vertical_(vertical),
         width_(static_cast<size_t>(source.Width()) * kChannels),
         acc_(width_),
-        normalise_(horizontal.total * vertical.total) {}
+        normalise_(horizontal.total * vertical.total, ChannelCount(dest)) {}
 
   void Run(TBitmap& dest) {
     const int32_t height = dest.Height();
@@ -172,8 +192,8 @@ class TVerticalFirst {
 // on one band of destination columns at a time, so its buffers never exceed a band.
 class THorizontalFirst {
  public:
-  THorizontalFirst(const TBitmap& source, const TAxisTaps& horizontal, const TAxisTaps& vertical,
-                   size_t firstColumn, size_t endColumn)
+  THorizontalFirst(const TBitmap& source, const TBitmap& dest, const TAxisTaps& horizontal,
+                   const TAxisTaps& vertical, size_t firstColumn, size_t endColumn)
       : rows_(source),
         horizontal_(horizontal),
         vertical_(vertical),
@@ -181,7 +201,8 @@ class THorizontalFirst {
         endColumn_(endColumn),
         width_((endColumn - firstColumn) * kChannels),
         acc_(width_),
-        normalise_(horizontal.total * vertical.total) {
+        normalise_(horizontal.total * vertical.total,
+                   (endColumn - firstColumn) * kChannels * static_cast<uint64_t>(dest.Height())) {
     for (TCached& slot : cache_) slot.values.resize(width_);
   }
 
@@ -272,14 +293,14 @@ void Stretch(TBitmap& dest, const TBitmap& source, THalftoneOrder order) {
   if (order == THalftoneOrder::HorizontalFirst) {
     const size_t width = horizontal.taps.size();
     for (size_t first = 0; first < width; first += kHorizontalFirstBand)
-      THorizontalFirst(source, horizontal, vertical, first,
+      THorizontalFirst(source, dest, horizontal, vertical, first,
                        std::min(width, first + kHorizontalFirstBand))
           .Run(dest);
   } else if (vertical.total * 255 <= UINT32_MAX) {
-    TVerticalFirst<uint32_t>(source, horizontal, vertical).Run(dest);
+    TVerticalFirst<uint32_t>(source, dest, horizontal, vertical).Run(dest);
   } else {
     // Only a source taller than 2^24 rows shrunk in height gets here.
-    TVerticalFirst<uint64_t>(source, horizontal, vertical).Run(dest);
+    TVerticalFirst<uint64_t>(source, dest, horizontal, vertical).Run(dest);
   }
 }
 
