@@ -52,6 +52,8 @@ class TNormaliser {
   uint8_t operator()(uint64_t sum) const noexcept {
     return sum < table_.size() ? table_[sum] : Divide(sum);
   }
+  // The table, indexed by any sum up to 255 * total; nullptr when there is none.
+  const uint8_t* Table() const noexcept { return table_.empty() ? nullptr : table_.data(); }
 
  private:
   static constexpr uint64_t kMaxTableSize = 1 << 16;
@@ -115,7 +117,11 @@ class TVerticalFirst {
         vertical_(vertical),
         width_(static_cast<size_t>(source.Width()) * kChannels),
         acc_(width_),
-        normalise_(horizontal.total * vertical.total, ChannelCount(dest)) {}
+        normalise_(horizontal.total * vertical.total, ChannelCount(dest)) {
+    // A width that is a whole multiple of the result's makes every horizontal weight 1.
+    if (source.Width() >= dest.Width() && source.Width() % dest.Width() == 0)
+      wholeMultiple_ = static_cast<size_t>(source.Width() / dest.Width());
+  }
 
   void Run(TBitmap& dest) {
     const int32_t height = dest.Height();
@@ -147,6 +153,42 @@ class TVerticalFirst {
   }
 
   void ReduceRow(uint8_t* out) const {
+    if (wholeMultiple_ == 2)
+      ReduceWholeMultiple<2>(out);
+    else if (wholeMultiple_ != 0)
+      ReduceWholeMultiple<0>(out);
+    else
+      ReduceWeighted(out);
+  }
+
+  // Plain sums of wholeMultiple_ neighbours (kMultiple when known at compile time).
+  template <size_t kMultiple>
+  void ReduceWholeMultiple(uint8_t* __restrict out) const {
+    const size_t multiple = kMultiple != 0 ? kMultiple : wholeMultiple_;
+    const Acc* __restrict acc = acc_.data();
+    const size_t width = horizontal_.taps.size();
+    // The table pointer is held here: byte stores could alias it as a member.
+    const uint8_t* __restrict table = normalise_.Table();
+    for (size_t x = 0; x < width; ++x, out += kChannels) {
+      uint64_t b = 0, g = 0, r = 0;
+      for (size_t k = 0; k < multiple; ++k, acc += kChannels) {
+        b += acc[0];
+        g += acc[1];
+        r += acc[2];
+      }
+      if (table != nullptr) {
+        out[0] = table[b];
+        out[1] = table[g];
+        out[2] = table[r];
+      } else {
+        out[0] = normalise_(b);
+        out[1] = normalise_(g);
+        out[2] = normalise_(r);
+      }
+    }
+  }
+
+  void ReduceWeighted(uint8_t* out) const {
     const Acc* acc = acc_.data();
     const size_t width = horizontal_.taps.size();
     const uint64_t inner = horizontal_.innerWeight;
@@ -184,6 +226,7 @@ class TVerticalFirst {
   std::vector<Acc> acc_;
   std::vector<uint16_t> sum_;
   TNormaliser normalise_;
+  size_t wholeMultiple_ = 0;
 };
 
 // Horizontal pass first: each source row is reduced to destination width once, and destination
