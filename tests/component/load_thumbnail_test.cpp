@@ -86,6 +86,11 @@ class LoadThumbnailTest : public ::testing::Test {
         command.insert(at, "\\");
       made_ = made_ && RunCommand(command) == 0;
     }
+    // Turned a quarter (6) and upside down (3) by their EXIF orientation.
+    for (const char* orientation : {"6", "3"})
+      made_ = made_ && RunCommand("exiftool -q -n -Orientation=" + std::string(orientation) +
+                                  " -o '" + File(std::string("turned") + orientation + ".jpg") +
+                                  "' '" + File("crop444.jpg") + "'") == 0;
     auto bomb = ReadBytes(File("progressive.jpg"));
     WriteBytes(File("bomb.jpg"), testing::WithFrameSize(bomb, 16383, 16383));
     WriteBytes(File("text.jpg"), {'n', 'o', 't', ' ', 'a', ' ', 'J', 'P', 'E', 'G'});
@@ -93,7 +98,7 @@ class LoadThumbnailTest : public ::testing::Test {
   }
   static void TearDownTestSuite() { dir_.reset(); }
   void SetUp() override {
-    QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kImageMagick);
+    QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kImageMagick, quorvex_test::Tool::kExiftool);
     ASSERT_TRUE(made_);
   }
 
@@ -161,6 +166,14 @@ TEST_F(LoadThumbnailTest, SizesResolutionGrayAndMessagesAreThoseOfLoadAndResizeB
   for (const char* name : {"crop444.jpg", "progressive.jpg", "gray.jpg", "cmyk.jpg", "tall.jpg"})
     for (const auto& [width, height] : boxes)
       ExpectSameAsLoadAndResizeBox(File(name), width, height);
+}
+
+TEST_F(LoadThumbnailTest, AutoOrientedLoadsFitTheUprightPicture) {
+  const std::pair<LONG, LONG> boxes[] = {{200, 200}, {300, 100}, {100, 300}};
+  for (const char* name : {"turned6.jpg", "turned3.jpg"})
+    for (const auto& [width, height] : boxes)
+      ExpectSameAsLoadAndResizeBox(File(name), width, height,
+                                   [](TResize& resize) { resize.SetAutoOrient(VARIANT_TRUE); });
 }
 
 TEST_F(LoadThumbnailTest, FailingLoadsGiveTheLoadsMessagesAndKeepTheObject) {
