@@ -112,7 +112,7 @@ class TResize : public TASPMTSObject {
   void LoadJpeg(std::vector<uint8_t> bytes);
   // The eighths of full size a load decodes at: 8 unless a thumbnail load can finish from a
   // smaller picture (resize_thumbnail.cpp).
-  uint8_t DecodeScaleFor(const TJPEGImageExtra& jpeg) noexcept;
+  uint8_t DecodeScaleFor(const TJPEGImageExtra& jpeg);
   // The settings a load and its output work with, taken from another object.
   void CopySettingsFrom(const TResize& other) noexcept;
   // Makes what other loaded (image, DPI, grayscale and what the load found) this object's own.

@@ -48,7 +48,7 @@ int64_t ScaledSide(int64_t side, int64_t eighths) noexcept {
 
 }  // namespace
 
-uint8_t TResize::DecodeScaleFor(const TJPEGImageExtra& jpeg) noexcept {
+uint8_t TResize::DecodeScaleFor(const TJPEGImageExtra& jpeg) {
   if (!thumbnail_) return kFullScale;
   TThumbnailLoad& load = *thumbnail_;
   const int64_t width = jpeg.Width(), height = jpeg.Height();
