@@ -121,12 +121,25 @@ class TVerticalFirst {
     // A width that is a whole multiple of the result's makes every horizontal weight 1.
     if (source.Width() >= dest.Width() && source.Width() % dest.Width() == 0)
       wholeMultiple_ = static_cast<size_t>(source.Width() / dest.Width());
+    // So does a height that is one, and then each destination row is a plain 16-bit sum.
+    plainRows_ = wholeMultiple_ != 0 && source.Height() >= dest.Height() &&
+                 source.Height() % dest.Height() == 0 &&
+                 source.Height() / dest.Height() <= kMaxRowsPer16BitSum;
   }
 
   void Run(TBitmap& dest) {
     const int32_t height = dest.Height();
     for (int32_t y = 0; y < height; ++y) {
-      SumRows(vertical_.taps[static_cast<size_t>(y)]);
+      const TTap& tap = vertical_.taps[static_cast<size_t>(y)];
+      if (plainRows_) {
+        SumPlainRows(tap);
+        if (wholeMultiple_ == 2)
+          ReduceWholeMultiple<2>(sum_.data(), dest.Row(y));
+        else
+          ReduceWholeMultiple<0>(sum_.data(), dest.Row(y));
+        continue;
+      }
+      SumRows(tap);
       ReduceRow(dest.Row(y));
     }
   }
@@ -152,20 +165,25 @@ class TVerticalFirst {
     AddWeighted<Acc>(acc, rows_(last), width_, tap.lastWeight);
   }
 
+  void SumPlainRows(const TTap& tap) {
+    if (sum_.empty()) sum_.resize(width_);
+    Widen(sum_.data(), rows_(tap.first), width_);
+    for (int32_t k = 1; k < tap.count; ++k) Add16(sum_.data(), rows_(tap.first + k), width_);
+  }
+
   void ReduceRow(uint8_t* out) const {
     if (wholeMultiple_ == 2)
-      ReduceWholeMultiple<2>(out);
+      ReduceWholeMultiple<2>(acc_.data(), out);
     else if (wholeMultiple_ != 0)
-      ReduceWholeMultiple<0>(out);
+      ReduceWholeMultiple<0>(acc_.data(), out);
     else
       ReduceWeighted(out);
   }
 
   // Plain sums of wholeMultiple_ neighbours (kMultiple when known at compile time).
-  template <size_t kMultiple>
-  void ReduceWholeMultiple(uint8_t* __restrict out) const {
+  template <size_t kMultiple, class Sum>
+  void ReduceWholeMultiple(const Sum* __restrict acc, uint8_t* __restrict out) const {
     const size_t multiple = kMultiple != 0 ? kMultiple : wholeMultiple_;
-    const Acc* __restrict acc = acc_.data();
     const size_t width = horizontal_.taps.size();
     // The table pointer is held here: byte stores could alias it as a member.
     const uint8_t* __restrict table = normalise_.Table();
@@ -227,6 +245,7 @@ class TVerticalFirst {
   std::vector<uint16_t> sum_;
   TNormaliser normalise_;
   size_t wholeMultiple_ = 0;
+  bool plainRows_ = false;
 };
 
 // Horizontal pass first: each source row is reduced to destination width once, and destination
