@@ -92,7 +92,9 @@ void TResize::LoadThumbnail(const VARIANT& Source, LONG Width, LONG Height) {
   } else {
     VARIANT name;
     VariantInit(&name);
-    if (FAILED(VariantChangeType(&name, &source, 0, VT_BSTR))) throw EVariantError();
+    // The source is only read; the Windows declaration just lacks const.
+    if (FAILED(VariantChangeType(&name, const_cast<VARIANT*>(&source), 0, VT_BSTR)))
+      throw EVariantError();
     TBstr owned(V_BSTR(&name));
     scratch.LoadFromFile(owned.get());
   }
