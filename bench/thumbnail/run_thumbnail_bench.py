@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Thumbnails and plain resizes of large photos, as whole processes, in one run.
 
-Usage: run_thumbnail_bench.py BUILD_DIR [ROUNDS]
+Usage: run_thumbnail_bench.py BUILD_DIR [ROUNDS] [BASELINE_MODULE]
 
 BUILD_DIR is a release build with the benchmarks (tools/quorvex, bench/thumbnail/thumbnail_load).
 Two photo-like pictures are made once from samples/two-wings.jpg with ImageMagick (fractal
@@ -17,6 +17,9 @@ Targets: at most 0.8x vipsthumbnail's time, peak memory at most 32 MiB (20 MP, 2
 Plain path: `quorvex convert IN OUT --box 200x200` and `--scale 50` against the floor
 `djpeg -dct float IN > /dev/null` plus `cjpeg -dct float` of the small result.
 Targets: fit-200 at most 1.10x, 50 % at most 1.25x of the floor.
+
+BASELINE_MODULE, a component module of another build, adds the plain path through it
+(QUORVEX_MODULE) for a before-and-after comparison in the same run.
 
 The processor-time ratios are the ones to trust on a shared machine.
 """
@@ -43,12 +46,12 @@ def make_photo(sample, path, width, height, seed):
          "-sampling-factor", "2x2", "-quality", "90", path])
 
 
-def timed(command):
+def timed(command, env=None):
     """(wall, cpu, peak KiB) of one run under /usr/bin/time -v. Processor time comes from the
     kernel's accounting of the whole process tree (microseconds; time -v prints hundredths)."""
     start = time.perf_counter()
     process = subprocess.Popen(["/usr/bin/time", "-v"] + command, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.PIPE, text=True)
+                               stderr=subprocess.PIPE, text=True, env=env)
     report = process.stderr.read()
     _, status, usage = os.wait4(process.pid, 0)
     wall = time.perf_counter() - start
@@ -65,6 +68,7 @@ def shell(command):
 def main():
     build = os.path.abspath(sys.argv[1])
     rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 7
+    baseline = os.path.abspath(sys.argv[3]) if len(sys.argv) > 3 else None
     root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     work = os.path.join(build, "thumbnail-bench-data")
     os.makedirs(work, exist_ok=True)
@@ -95,6 +99,10 @@ def main():
             run([quorvex, "convert", photo, out] + step)
             run(["djpeg", "-dct", "float", "-outfile", small, out])
             cases[f"{name} plain {label} ours"] = [quorvex, "convert", photo, out] + step
+            if baseline:
+                cases[f"{name} plain {label} baseline"] = (
+                    [quorvex, "convert", photo, out] + step,
+                    dict(os.environ, QUORVEX_MODULE=baseline))
             cases[f"{name} plain {label} floor"] = shell(
                 f"djpeg -dct float -outfile /dev/null '{photo}' && "
                 f"cjpeg -dct float -quality 90 -outfile '{out}' '{small}'")
@@ -102,7 +110,10 @@ def main():
     results = {key: [] for key in cases}
     for _ in range(rounds):
         for key, command in cases.items():
-            results[key].append(timed(command))
+            if isinstance(command, tuple):
+                results[key].append(timed(*command))
+            else:
+                results[key].append(timed(command))
 
     print(f"{rounds} rounds, medians; thumbnails through "
           f"{'quorvex convert --thumbnail' if has_option else 'thumbnail_load'}")
@@ -118,11 +129,16 @@ def main():
     for key in summary:
         if key.endswith(" ours"):
             base = key[: -len(" ours")]
-            other = next(k for k in summary if k.startswith(base) and k != key)
+            other = next(k for k in summary
+                         if k.startswith(base) and k != key and not k.endswith("baseline"))
             target = {"thumb": 0.8, "plain fit-200": 1.10, "plain 50%": 1.25}
             goal = next(v for k, v in target.items() if k in base)
             print(f"{base:24s} ratio wall {summary[key][0] / summary[other][0]:.3f}  "
                   f"cpu {summary[key][1] / summary[other][1]:.3f}  (target <= {goal})")
+            if base + " baseline" in summary:
+                before = summary[base + " baseline"]
+                print(f"{base + ' baseline':24s} ratio wall {before[0] / summary[other][0]:.3f}  "
+                      f"cpu {before[1] / summary[other][1]:.3f}")
 
 
 if __name__ == "__main__":
