@@ -110,6 +110,7 @@ void TResize::LoadJpeg(std::vector<uint8_t> bytes) {
   // The profile is read on every load, so that KeepMetadata may be turned on afterwards.
   jpeg.SetUseIccProfile(true);
   jpeg.LoadFromBytes(std::move(bytes));
+  jpeg.SetDecodeScale(DecodeScaleFor(jpeg));
   TBitmap decoded;
   jpeg.AssignTo(decoded);
   FinishLoad(jpeg, decoded);

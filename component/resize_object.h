@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "component/com_object.h"
@@ -104,12 +105,25 @@ class TResize : public TASPMTSObject {
   IDispatch* DispatchInterfaceEntry() noexcept override { return &interface_; }
 
  private:
+  // A LoadThumbnail under way: its box and, once the header is read, the exact size the load
+  // ends at when it decodes at a reduced scale.
+  struct TThumbnailLoad {
+    LONG BoxWidth = 0;
+    LONG BoxHeight = 0;
+    bool Scaled = false;
+    int32_t Width = 0;
+    int32_t Height = 0;
+  };
+
   void LoadJpeg(std::vector<uint8_t> bytes);
   // The end of every load: orients the decoded picture, keeps the metadata of the loaded object
   // and makes both, with what the load found, the object's state. Nothing changes if it fails.
   void FinishLoad(TJPEGImageExtra& jpeg, TBitmap& decoded);
   // With KeepMetadata on, gives the encoder the metadata kept from the last load.
   void PutKeptMetadata(TJPEGImageExtra& encoder) const;
+  // The eighths of full size a load decodes at: 8 unless a thumbnail load can finish from a
+  // smaller picture (resize_thumbnail.cpp).
+  uint8_t DecodeScaleFor(const TJPEGImageExtra& jpeg);
   // The settings a load and its output work with, taken from another object.
   void CopySettingsFrom(const TResize& other) noexcept;
   // Makes what other loaded (image, DPI, grayscale and what the load found) this object's own.
@@ -133,6 +147,7 @@ class TResize : public TASPMTSObject {
   // Shared with objects that adopt this one's load, never changed once made.
   std::shared_ptr<const TKeptMetadata> metadata_;
   TLoadLimits loadLimits_;
+  std::optional<TThumbnailLoad> thumbnail_;
   TResizeInterface interface_{*this};
 };
 

@@ -37,12 +37,28 @@ class TRowWalker {
 // The weighted sum over the destination area is an integer below 255 * total; dividing by the
 // total and rounding half to even gives the mean. The sums stay below 2^52, so a double holds
 // them exactly, and a multiply by the inverse finds the quotient to within one; the remainder
-// then settles it and the tie exactly, without a division per channel.
+// then settles it and the tie exactly, without a division per channel. Small totals (halving,
+// thirds) look every possible sum up in a table of those same results instead, once there are
+// more values to make than the table holds.
 class TNormaliser {
  public:
-  explicit TNormaliser(uint64_t total)
-      : total_(total), inverse_(1.0 / static_cast<double>(total)) {}
+  TNormaliser(uint64_t total, uint64_t uses)
+      : total_(total), inverse_(1.0 / static_cast<double>(total)) {
+    const uint64_t sums = 255 * total + 1;
+    if (sums > kMaxTableSize || sums > uses) return;
+    table_.resize(sums);
+    for (uint64_t sum = 0; sum < sums; ++sum) table_[sum] = Divide(sum);
+  }
   uint8_t operator()(uint64_t sum) const noexcept {
+    return sum < table_.size() ? table_[sum] : Divide(sum);
+  }
+  // The table, indexed by any sum up to 255 * total; nullptr when there is none.
+  const uint8_t* Table() const noexcept { return table_.empty() ? nullptr : table_.data(); }
+
+ private:
+  static constexpr uint64_t kMaxTableSize = 1 << 16;
+
+  uint8_t Divide(uint64_t sum) const noexcept {
     uint64_t quotient =
         static_cast<uint64_t>(static_cast<double>(static_cast<int64_t>(sum)) * inverse_);
     if (quotient * total_ > sum) {
@@ -55,10 +71,15 @@ class TNormaliser {
     return static_cast<uint8_t>(quotient > 255 ? 255 : quotient);
   }
 
- private:
   uint64_t total_;
   double inverse_;
+  std::vector<uint8_t> table_;
 };
+
+// Channel values a stretch into dest produces.
+uint64_t ChannelCount(const TBitmap& dest) noexcept {
+  return static_cast<uint64_t>(dest.Width()) * static_cast<uint64_t>(dest.Height()) * kChannels;
+}
 
 template <class Acc>
 void AssignWeighted(Acc* __restrict acc, const uint8_t* __restrict row, size_t n, Acc w) {
@@ -89,18 +110,36 @@ void Add16(uint16_t* __restrict sum, const uint8_t* __restrict row, size_t n) {
 template <class Acc>
 class TVerticalFirst {
  public:
-  TVerticalFirst(const TBitmap& source, const TAxisTaps& horizontal, const TAxisTaps& vertical)
+  TVerticalFirst(const TBitmap& source, const TBitmap& dest, const TAxisTaps& horizontal,
+                 const TAxisTaps& vertical)
       : rows_(source),
         horizontal_(horizontal),
         vertical_(vertical),
         width_(static_cast<size_t>(source.Width()) * kChannels),
         acc_(width_),
-        normalise_(horizontal.total * vertical.total) {}
+        normalise_(horizontal.total * vertical.total, ChannelCount(dest)) {
+    // A width that is a whole multiple of the result's makes every horizontal weight 1.
+    if (source.Width() >= dest.Width() && source.Width() % dest.Width() == 0)
+      wholeMultiple_ = static_cast<size_t>(source.Width() / dest.Width());
+    // So does a height that is one, and then each destination row is a plain 16-bit sum.
+    plainRows_ = wholeMultiple_ != 0 && source.Height() >= dest.Height() &&
+                 source.Height() % dest.Height() == 0 &&
+                 source.Height() / dest.Height() <= kMaxRowsPer16BitSum;
+  }
 
   void Run(TBitmap& dest) {
     const int32_t height = dest.Height();
     for (int32_t y = 0; y < height; ++y) {
-      SumRows(vertical_.taps[static_cast<size_t>(y)]);
+      const TTap& tap = vertical_.taps[static_cast<size_t>(y)];
+      if (plainRows_) {
+        SumPlainRows(tap);
+        if (wholeMultiple_ == 2)
+          ReduceWholeMultiple<2>(sum_.data(), dest.Row(y));
+        else
+          ReduceWholeMultiple<0>(sum_.data(), dest.Row(y));
+        continue;
+      }
+      SumRows(tap);
       ReduceRow(dest.Row(y));
     }
   }
@@ -126,7 +165,48 @@ class TVerticalFirst {
     AddWeighted<Acc>(acc, rows_(last), width_, tap.lastWeight);
   }
 
+  void SumPlainRows(const TTap& tap) {
+    if (sum_.empty()) sum_.resize(width_);
+    Widen(sum_.data(), rows_(tap.first), width_);
+    for (int32_t k = 1; k < tap.count; ++k) Add16(sum_.data(), rows_(tap.first + k), width_);
+  }
+
   void ReduceRow(uint8_t* out) const {
+    if (wholeMultiple_ == 2)
+      ReduceWholeMultiple<2>(acc_.data(), out);
+    else if (wholeMultiple_ != 0)
+      ReduceWholeMultiple<0>(acc_.data(), out);
+    else
+      ReduceWeighted(out);
+  }
+
+  // Plain sums of wholeMultiple_ neighbours (kMultiple when known at compile time).
+  template <size_t kMultiple, class Sum>
+  void ReduceWholeMultiple(const Sum* __restrict acc, uint8_t* __restrict out) const {
+    const size_t multiple = kMultiple != 0 ? kMultiple : wholeMultiple_;
+    const size_t width = horizontal_.taps.size();
+    // The table pointer is held here: byte stores could alias it as a member.
+    const uint8_t* __restrict table = normalise_.Table();
+    for (size_t x = 0; x < width; ++x, out += kChannels) {
+      uint64_t b = 0, g = 0, r = 0;
+      for (size_t k = 0; k < multiple; ++k, acc += kChannels) {
+        b += acc[0];
+        g += acc[1];
+        r += acc[2];
+      }
+      if (table != nullptr) {
+        out[0] = table[b];
+        out[1] = table[g];
+        out[2] = table[r];
+      } else {
+        out[0] = normalise_(b);
+        out[1] = normalise_(g);
+        out[2] = normalise_(r);
+      }
+    }
+  }
+
+  void ReduceWeighted(uint8_t* out) const {
     const Acc* acc = acc_.data();
     const size_t width = horizontal_.taps.size();
     const uint64_t inner = horizontal_.innerWeight;
@@ -164,6 +244,8 @@ class TVerticalFirst {
   std::vector<Acc> acc_;
   std::vector<uint16_t> sum_;
   TNormaliser normalise_;
+  size_t wholeMultiple_ = 0;
+  bool plainRows_ = false;
 };
 
 // Horizontal pass first: each source row is reduced to destination width once, and destination
@@ -172,8 +254,8 @@ class TVerticalFirst {
 // on one band of destination columns at a time, so its buffers never exceed a band.
 class THorizontalFirst {
  public:
-  THorizontalFirst(const TBitmap& source, const TAxisTaps& horizontal, const TAxisTaps& vertical,
-                   size_t firstColumn, size_t endColumn)
+  THorizontalFirst(const TBitmap& source, const TBitmap& dest, const TAxisTaps& horizontal,
+                   const TAxisTaps& vertical, size_t firstColumn, size_t endColumn)
       : rows_(source),
         horizontal_(horizontal),
         vertical_(vertical),
@@ -181,7 +263,8 @@ class THorizontalFirst {
         endColumn_(endColumn),
         width_((endColumn - firstColumn) * kChannels),
         acc_(width_),
-        normalise_(horizontal.total * vertical.total) {
+        normalise_(horizontal.total * vertical.total,
+                   (endColumn - firstColumn) * kChannels * static_cast<uint64_t>(dest.Height())) {
     for (TCached& slot : cache_) slot.values.resize(width_);
   }
 
@@ -272,14 +355,14 @@ void Stretch(TBitmap& dest, const TBitmap& source, THalftoneOrder order) {
   if (order == THalftoneOrder::HorizontalFirst) {
     const size_t width = horizontal.taps.size();
     for (size_t first = 0; first < width; first += kHorizontalFirstBand)
-      THorizontalFirst(source, horizontal, vertical, first,
+      THorizontalFirst(source, dest, horizontal, vertical, first,
                        std::min(width, first + kHorizontalFirstBand))
           .Run(dest);
   } else if (vertical.total * 255 <= UINT32_MAX) {
-    TVerticalFirst<uint32_t>(source, horizontal, vertical).Run(dest);
+    TVerticalFirst<uint32_t>(source, dest, horizontal, vertical).Run(dest);
   } else {
     // Only a source taller than 2^24 rows shrunk in height gets here.
-    TVerticalFirst<uint64_t>(source, horizontal, vertical).Run(dest);
+    TVerticalFirst<uint64_t>(source, dest, horizontal, vertical).Run(dest);
   }
 }
 

@@ -7,7 +7,30 @@
 
 #include "imaging/errors.h"
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace quorvex {
+
+namespace {
+
+// Blocks from this size on are fresh mappings of their own; a decoded photo is tens of MiB.
+constexpr size_t kLargeBlock = size_t{8} << 20;
+constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
+
+// Asks for the block's whole 2 MiB pages to be backed by huge pages: a large raster then costs
+// one fault per 2 MiB instead of one per 4 KiB when it is first written. Only a hint.
+void PreferHugePages([[maybe_unused]] uint8_t* bytes, [[maybe_unused]] size_t size) noexcept {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  if (size < kLargeBlock) return;
+  const uintptr_t start = (reinterpret_cast<uintptr_t>(bytes) + kHugePage - 1) & ~(kHugePage - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(bytes) + size) & ~(kHugePage - 1);
+  if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#endif
+}
+
+}  // namespace
 
 // One zero-filled allocation holding all rows. calloc lets the system hand out zero pages
 // lazily, so a fresh raster costs no pass over its memory.
@@ -23,6 +46,7 @@ struct TBitmap::PixelBlock {
     if (size != 0) {
       block->bytes.reset(static_cast<uint8_t*>(std::calloc(size, 1)));
       if (!block->bytes) throw EOutOfMemory();
+      PreferHugePages(block->bytes.get(), size);
     }
     block->size = size;
     return block;
@@ -120,7 +144,9 @@ const uint8_t* TBitmap::RowAddress(int32_t y) const {
   return pixels_->bytes.get() + static_cast<size_t>(height_ - 1 - y) * stride_;
 }
 
-const uint8_t* TBitmap::ScanLine(int32_t y) const { return RowAddress(y); }
+const uint8_t* TBitmap::ScanLine(int32_t y) const {
+  return RowAddress(y);
+}
 
 uint8_t* TBitmap::Row(int32_t y) {
   const uint8_t* address = RowAddress(y);

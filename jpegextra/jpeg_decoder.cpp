@@ -21,9 +21,10 @@ constexpr int kQuantizedColors = 236;
 
 // Sets the library's output for the plan: colour comes out directly in blue-green-red order
 // (RGB-coded files included).
-void Configure(jpeg_decompress_struct& info, const TOutputPlan& plan) {
-  info.scale_num = 1;
-  info.scale_denom = 1;
+void Configure(jpeg_decompress_struct& info, const TOutputPlan& plan, uint8_t scaleEighths) {
+  const bool scaled = scaleEighths >= 1 && scaleEighths < 8;
+  info.scale_num = scaled ? scaleEighths : 1;
+  info.scale_denom = scaled ? 8 : 1;
   info.do_block_smoothing = TRUE;
   info.dct_method = JDCT_FLOAT;
   if (plan.Cmyk) {
@@ -66,7 +67,7 @@ void DecodeJPEG(TMemoryStream& data, const TDecodeOptions& options, const TLoadL
   const TOutputPlan plan = PlanOutput(info, options);
   decompressor.LimitMemory(CheckDecodeBudget(info, plan, limits));
   decompressor.LimitScans(limits.MaxScans, uint64_t{limits.MaxScanPasses} * FrameBlocks(info));
-  Configure(info, plan);
+  Configure(info, plan, options.ScaleEighths);
   decompressor.Run([&] { jpeg_start_decompress(&info); });
   const int bytesPerPixel = plan.Quantize ? 1 : plan.Cmyk ? 4 : 3;
   if (info.output_components != bytesPerPixel)

@@ -12,15 +12,20 @@ class TJPEGImage;
 struct TDecodeOptions {
   bool Grayscale = false;       // decode colour files to gray too
   bool EightBitOutput = false;  // quantize colour to a 236-colour palette
+  // Decode at ScaleEighths/8 of the frame's size (1..8; each side rounded up) with the
+  // library's scaled inverse DCT: a thumbnail needs neither the full raster nor its memory.
+  uint8_t ScaleEighths = 8;
 };
 
 // Fills raster (a new, empty image) from data: 24-bit blue-green-red, or 8-bit indexed with the
 // library's colour map as palette when the output is gray or EightBitOutput is on (236 colours,
 // Floyd-Steinberg dithering). CMYK and YCCK files always give 24-bit colour. The resolution is
-// set from the JFIF density. progressOwner, if given, receives progress reports.
-// Within limits: a frame over the pixel limit, or whose raster and library buffers would exceed
-// the memory budget, fails with EOutOfMemory before anything is allocated; the library fails
-// any allocation beyond the budget, and scans beyond the scan limits stop the decode (EJPEG).
+// set from the JFIF density. The raster has the scaled size; the limits still apply to the full
+// frame, so a scaled decode admits exactly the files a full one does. progressOwner, if given,
+// receives progress reports. Within limits: a frame over the pixel limit, or whose raster and
+// library buffers would exceed the memory budget, fails with EOutOfMemory before anything is
+// allocated; the library fails any allocation beyond the budget, and scans beyond the scan limits
+// stop the decode (EJPEG).
 void DecodeJPEG(TMemoryStream& data, const TDecodeOptions& options, const TLoadLimits& limits,
                 TBMPImage& raster, TJPEGImage* progressOwner);
 

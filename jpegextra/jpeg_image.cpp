@@ -154,7 +154,7 @@ TBMPImage& TJPEGImage::Decode() {
   try {
     Progress(TProgressStage::psStarting, 0, false, {});
     if (Data() == nullptr) throw EJPEG(kEmptyInputCode);
-    DecodeJPEG(*Data(), {grayscale_, eightBitOutput_}, limits_, *raster, this);
+    DecodeJPEG(*Data(), {grayscale_, eightBitOutput_, decodeScale_}, limits_, *raster, this);
   } catch (const EAbort&) {
     // Cancelled: keep the rows decoded so far.
     ReportEnd(true);

@@ -106,6 +106,10 @@ class TJPEGImage {
   void SetOptimizeCoding(bool value) noexcept { optimizeCoding_ = value; }
   bool EightBitOutput() const noexcept { return eightBitOutput_; }
   void SetEightBitOutput(bool value) noexcept { eightBitOutput_ = value; }
+  // The next decode gives eighths/8 of the frame's size (1..8, see TDecodeOptions); set it
+  // before the pixels are first asked for.
+  uint8_t DecodeScale() const noexcept { return decodeScale_; }
+  void SetDecodeScale(uint8_t eighths) noexcept { decodeScale_ = eighths; }
 
   void SetOnProgress(TProgressEvent handler) { onProgress_ = std::move(handler); }
   const TProgressEvent& OnProgress() const noexcept { return onProgress_; }
@@ -152,6 +156,7 @@ class TJPEGImage {
   bool eightBitOutput_;
   bool progressive_;
   bool optimizeCoding_ = false;
+  uint8_t decodeScale_ = 8;
   TLoadLimits limits_;
   TProgressEvent onProgress_;
   TTickSource ticks_;

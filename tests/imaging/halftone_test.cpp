@@ -242,15 +242,24 @@ TEST(HalftoneRounding, HalvesGoToTheEvenLevel) {
     uint8_t left, right, mean;
   } cases[] = {{0, 1, 0},       {1, 2, 2},       {2, 3, 2},    {3, 4, 4},
                {254, 255, 254}, {253, 254, 254}, {10, 13, 12}, {0, 255, 128}};
-  for (const auto& c : cases) {
-    auto source = MakeImage(2, 1, TPixelFormat::pf24bit);
-    SetPixel(*source, 0, 0, {c.left, c.left, c.left});
-    SetPixel(*source, 1, 0, {c.right, c.right, c.right});
+  // One pair alone, and the pairs repeated across a picture large enough that the averages are
+  // looked up rather than divided.
+  for (const int32_t repeats : {1, 64}) {
+    const auto width = static_cast<int32_t>(std::size(cases)) * repeats;
+    auto source = MakeImage(2 * width, 1, TPixelFormat::pf24bit);
+    for (int32_t x = 0; x < width; ++x) {
+      const auto& c = cases[x % std::size(cases)];
+      SetPixel(*source, 2 * x, 0, {c.left, c.left, c.left});
+      SetPixel(*source, 2 * x + 1, 0, {c.right, c.right, c.right});
+    }
     for (THalftoneOrder order : {THalftoneOrder::VerticalFirst, THalftoneOrder::HorizontalFirst}) {
-      auto dest = MakeImage(1, 1, TPixelFormat::pf24bit);
+      auto dest = MakeImage(width, 1, TPixelFormat::pf24bit);
       StretchHalftone(*dest, *source, order);
-      EXPECT_EQ(Pixel(*dest, 0, 0), (TPixel{c.mean, c.mean, c.mean}))
-          << int{c.left} << " and " << int{c.right};
+      for (int32_t x = 0; x < width; ++x) {
+        const auto& c = cases[x % std::size(cases)];
+        EXPECT_EQ(Pixel(*dest, x, 0), (TPixel{c.mean, c.mean, c.mean}))
+            << int{c.left} << " and " << int{c.right};
+      }
     }
   }
 }

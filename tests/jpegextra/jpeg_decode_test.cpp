@@ -66,6 +66,47 @@ INSTANTIATE_TEST_SUITE_P(Files, ColourDecodeTest,
                                            ColourCase{"OnePixel", "", 1, 1}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+struct ScaledCase {
+  const char* name;
+  const char* cjpegArguments;
+  int eighths;
+};
+
+class ScaledDecodeTest : public ::testing::TestWithParam<ScaledCase> {};
+
+TEST_P(ScaledDecodeTest, GivesDjpegsScaledPictureUnderTheFullFramesLimits) {
+  QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg, quorvex_test::Tool::kDjpeg);
+  TempDir dir;
+  const ScaledCase& c = GetParam();
+  const auto bytes = CjpegPattern(dir, 203, 131, c.cjpegArguments);
+  TMemoryStream stream = StreamOf(bytes);
+  TJPEGImage jpeg;
+  jpeg.LoadFromStream(stream);
+  jpeg.SetDecodeScale(static_cast<uint8_t>(c.eighths));
+  ExpectSamePixels(FromRaster(jpeg.Decode(), 3),
+                   Djpeg(dir, bytes, "-scale " + std::to_string(c.eighths) + "/8"));
+
+  // The limits count the full frame: one pixel fewer refuses the decode, however small the
+  // scaled raster would be.
+  TJPEGImage limited;
+  TMemoryStream again = StreamOf(bytes);
+  limited.LoadFromStream(again);
+  TLoadLimits limits;
+  limits.MaxPixels = 203 * 131 - 1;
+  limited.SetLoadLimits(limits);
+  limited.SetDecodeScale(static_cast<uint8_t>(c.eighths));
+  EXPECT_THROW(limited.Decode(), EOutOfMemory);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scales, ScaledDecodeTest,
+                         ::testing::Values(ScaledCase{"Eighth420", "", 1},
+                                           ScaledCase{"Quarter444", "-sample 1x1", 2},
+                                           ScaledCase{"ThreeEighthsProgressive", "-progressive", 3},
+                                           ScaledCase{"Half420", "", 4},
+                                           ScaledCase{"SevenEighths", "", 7},
+                                           ScaledCase{"Full", "", 8}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST(JpegDecodeTest, RgbCodedFileDecodesLikeTheSamePictureInYCbCr) {
   QUORVEX_REQUIRE_TOOLS(quorvex_test::Tool::kCjpeg);
   TempDir dir;
