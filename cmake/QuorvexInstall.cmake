@@ -1,4 +1,4 @@
-# cmake --install: the tool in bin/, the platform runtime, the GUIDs library and the component
+# cmake --install: the tool and the web host's program in bin/, the platform runtime, the GUIDs library and the component
 # module (in lib/quorvex/) under lib/, the headers under include/quorvex/, with a pkg-config
 # file and a CMake package (find_package(Quorvex): Quorvex::platform, Quorvex::interface,
 # Quorvex::module, Quorvex::quorvex). Every installed binary finds the others relative to itself.
@@ -9,7 +9,7 @@ file(RELATIVE_PATH bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_
 file(RELATIVE_PATH module_to_lib ${CMAKE_INSTALL_PREFIX}/${QUORVEX_MODULE_DIR}
      ${CMAKE_INSTALL_FULL_LIBDIR})
 
-set_target_properties(quorvex PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
+set_target_properties(quorvex quorvex_serve PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
 set_target_properties(quorvex_module PROPERTIES INSTALL_RPATH "$ORIGIN/${module_to_lib}"
                                                 EXPORT_NAME module)
 set_target_properties(quorvex_platform PROPERTIES EXPORT_NAME platform)
@@ -18,6 +18,7 @@ target_include_directories(quorvex_interface PUBLIC
   $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/quorvex>)
 
 install(TARGETS quorvex EXPORT QuorvexTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS quorvex_serve RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS quorvex_platform EXPORT QuorvexTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS quorvex_interface EXPORT QuorvexTargets

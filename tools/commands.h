@@ -33,4 +33,8 @@ int RunBatch(const BatchSettings& settings, const std::vector<ConvertStep>& step
 
 int RunInfo(const std::vector<std::string>& files, bool json, std::ostream& out, std::ostream& err);
 
+// Replaces this process with quorvex-serve from this program's folder, given arguments; returns
+// only when it cannot (127, with the reason on err).
+int RunServeProgram(const std::vector<std::string>& arguments, std::ostream& err);
+
 }  // namespace quorvex::tools

@@ -15,7 +15,6 @@
 #include "client/resize_driver.h"
 #include "tools/commands.h"
 #include "tools/step_options.h"
-#include "webhost/serve_command.h"
 
 int main(int argc, char** argv) {
   CLI::App app{"Resize, rotate, crop and flip JPEG images, and report their properties."};
@@ -59,26 +58,16 @@ int main(int argc, char** argv) {
   auto* unregistration =
       app.add_subcommand("unregister", "Remove the component module's registration.");
 
-  auto* serve = app.add_subcommand("serve", "Answer HTTP image requests for the files under DIR.");
-  quorvex::webhost::ServeOptions serving;
-  std::string listen = "127.0.0.1:8080";
-  serve->add_option("--root", serving.root, "folder whose JPEG files are served")->required();
-  serve->add_option("--listen", listen, "HOST:PORT to listen on; port 0 picks a free port")
-      ->check([&serving](const std::string& text) {
-        return quorvex::webhost::ParseListen(text, &serving) ? "" : "expected HOST:PORT";
-      });
-  serve->add_option("--workers", serving.workers, "page threads (default: one per processor)");
-  serve->add_option("--queue", serving.queue, "requests that may wait for a worker (default 64)");
-  serve->add_option("--key-file", serving.keyFile,
-                    "requests must carry sig=HMAC-SHA256 by this key");
-  serve->add_option("--max-upload", serving.maxUpload,
-                    "largest POST body in bytes (default 32 MiB)");
-  serve->add_option("--max-pixels", serving.maxPixels,
-                    "largest picture a request may load or make, in pixels (default 50000000)");
+  // The web host is a program of its own (quorvex-serve beside this one); its options, --help
+  // included, go to it unread.
+  auto* serve = app.add_subcommand(
+      "serve", "Answer HTTP image requests for the files under DIR (see quorvex serve --help).");
+  serve->prefix_command();
+  serve->set_help_flag();
 
   try {
     app.parse(argc, argv);
-    if (*serve) return quorvex::webhost::RunServe(serving, std::cout, std::cerr);
+    if (*serve) return quorvex::tools::RunServeProgram(serve->remaining(), std::cerr);
     if (*registration) return quorvex::tools::RunRegister(true, std::cout, std::cerr);
     if (*unregistration) return quorvex::tools::RunRegister(false, std::cout, std::cerr);
     if (*convert)
