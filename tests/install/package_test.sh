@@ -19,7 +19,7 @@ for library in libjpeg62-turbo libffi8 libstdc++6 libc6; do
 done
 
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
-for file in ./usr/bin/quorvex ./usr/lib/quorvex/Quorvex.so ./usr/lib/libquorvexplatform.so.1 \
+for file in ./usr/bin/quorvex ./usr/bin/quorvex-serve ./usr/lib/quorvex/Quorvex.so ./usr/lib/libquorvexplatform.so.1 \
   ./usr/lib/libquorvexinterface.a ./usr/include/quorvex/Quorvex_h.h \
   ./usr/include/quorvex/platform/winapi.h ./usr/lib/pkgconfig/quorvex.pc \
   ./usr/lib/cmake/Quorvex/QuorvexConfig.cmake ./usr/share/doc/quorvex/LICENSE; do
@@ -32,4 +32,6 @@ env -u QUORVEX_MODULE "$tool" convert "$work/root/usr/share/doc/quorvex/samples/
   "$work/thumb.jpg" --box 200x200 --quality 85
 got=$(env -u QUORVEX_MODULE "$tool" info "$work/thumb.jpg")
 [ "$got" = "$work/thumb.jpg: 200x125 dpi=72 gray=0 quality=85 orientation=1" ] || fail "info printed '$got'"
+# The web host runs from the unpacked tree, handed over by the tool.
+env -u QUORVEX_MODULE "$tool" serve --help | grep -q -e "--max-pixels" || fail "quorvex serve --help"
 echo "package: $(basename "$deb"), Depends: $depends"
