@@ -48,18 +48,34 @@ void TJpegMetadata::WriteIccSegments(TMemoryStream& data) const {
   ReplaceSegments(data, kApp2, std::string_view("ICC_PROFILE\0", 12), chunks);
 }
 
-void TJpegMetadata::WriteExifSegment(TMemoryStream& data) const {
-  if (Exif.Fields.Empty()) return;
+namespace {
+
+// The EXIF block with the given thumbnail; empty when the fields cannot be written.
+TMemoryStream ExifBlock(const TExif& exif, const TEXIFThumbnail& thumbnail) {
   TMemoryStream block;
   try {
-    Exif.WriteExif(block, Thumbnail);
+    exif.WriteExif(block, thumbnail);
   } catch (const EExifError&) {
-    return;
+    block.Clear();
   } catch (const EConvertError&) {
-    return;
+    block.Clear();
   }
+  return block;
+}
+
+}  // namespace
+
+void TJpegMetadata::WriteExifSegment(TMemoryStream& data) const {
+  if (Exif.Fields.Empty()) return;
+  constexpr size_t kMaxLength = std::numeric_limits<uint16_t>::max();
+  TMemoryStream block = ExifBlock(Exif, Thumbnail);
+  // Fields that fill the segment nearly to its limit leave no room for a thumbnail (the block
+  // is then too long, or its offsets overflow and it is not written at all); the fields matter
+  // more than a small copy of the picture, so they are written without it.
+  if ((block.Size() == 0 || block.Size() + 2 > kMaxLength) && !Thumbnail.Fields.Empty())
+    block = ExifBlock(Exif, TEXIFThumbnail());
   const size_t length = block.Size() + 2;
-  if (block.Size() == 0 || length > std::numeric_limits<uint16_t>::max()) return;
+  if (block.Size() == 0 || length > kMaxLength) return;
   std::vector<uint8_t> segment = {0xFF, kApp1, static_cast<uint8_t>(length >> 8),
                                   static_cast<uint8_t>(length)};
   segment.insert(segment.end(), block.Bytes().begin(), block.Bytes().end());

@@ -382,6 +382,21 @@ TEST(JpegImageExtra, ThumbnailIsWrittenAndReadBack) {
   EXPECT_EQ(normal.Exif().Fields.Lines(), std::vector<std::string>{"Make=Quorvex"});
 }
 
+TEST(JpegImageExtra, FieldsThatLeaveNoRoomForTheThumbnailAreWrittenWithoutIt) {
+  TJPEGImageExtra image;
+  image.Assign(*Picture(1200, 800));
+  image.Exif().Fields.Add(std::string("ImageDescription=") + std::string(65400, 'd'));
+  image.SetCreateThumbnail(true);
+  const Bytes out = Saved(image);
+  // The reader keeps values of up to 4096 characters, so the segment itself is looked at.
+  ASSERT_EQ(test::MarkerCodes(out)[1], 0xE1);
+  EXPECT_GT(out[4] * 256 + out[5] + 2, 65400);
+  TJPEGImageExtra thumbnail;
+  thumbnail.SetThumbnailOnly(true);
+  Load(thumbnail, out);
+  EXPECT_FALSE(thumbnail.Exif().HasThumbnail);
+}
+
 TEST(JpegImageExtra, AssignCopiesMetadataOnlyFromAnObjectWithARaster) {
   TJPEGImageExtra source;
   source.Assign(*Picture(16, 16));
