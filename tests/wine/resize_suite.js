@@ -291,4 +291,23 @@ r.VariantIn(kept.VariantOut);
 check("no Orientation without KeepMetadata", r.Orientation, 1);
 checkDispatchError("Orientation is read-only", function () { r.Orientation = 3; }, "80020003");
 
+// LoadThumbnail ends where a load followed by ResizeBox ends, by name and by bytes.
+section("IResize2 LoadThumbnail");
+var boxes = [[200, 200], [64, 0], [-5, 40], [1000, 1000]];
+for (var i = 0; i < boxes.length; ++i) {
+  var exact = loaded("photo_1000x750.jpg");
+  exact.ResizeBox(boxes[i][0], boxes[i][1]);
+  var thumb = new ActiveXObject(PROG_ID);
+  thumb.LoadThumbnail(path("photo_1000x750.jpg"), boxes[i][0], boxes[i][1]);
+  checkSize("LoadThumbnail by name into " + boxes[i].join(" x "), thumb, exact.Width, exact.Height);
+  thumb.LoadThumbnail(loaded("photo_1000x750.jpg").VariantOut, boxes[i][0], boxes[i][1]);
+  checkSize("LoadThumbnail by bytes into " + boxes[i].join(" x "), thumb, exact.Width, exact.Height);
+}
+thumb = loaded("photo_100x80.jpg");
+checkError("LoadThumbnail of a missing file",
+           function () { thumb.LoadThumbnail(path("missing.jpg"), 50, 50); }, NOT_FOUND);
+checkError("LoadThumbnail of a text file",
+           function () { thumb.LoadThumbnail(path("notjpeg.jpg"), 50, 50); }, "Invalid file.");
+checkSize("a failed LoadThumbnail keeps the image", thumb, 100, 80);
+
 WScript.Echo(passed + " passed, " + failed + " failed");

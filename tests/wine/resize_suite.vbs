@@ -531,4 +531,28 @@ Check "Orientation is read-only", Err.Number <> 0, True
 Err.Clear
 On Error GoTo 0
 
+' LoadThumbnail ends where a load followed by ResizeBox ends, by name and by bytes, and fails
+' with the load's messages, keeping the picture it had.
+Section "IResize2 LoadThumbnail"
+Dim box, exact, thumb
+For Each box In Array(Array(200, 200), Array(64, 0), Array(-5, 40), Array(1000, 1000))
+  Set exact = Loaded("photo_1000x750.jpg")
+  exact.ResizeBox box(0), box(1)
+  Set thumb = CreateObject(ProgID)
+  thumb.LoadThumbnail Path("photo_1000x750.jpg"), box(0), box(1)
+  CheckSize "LoadThumbnail by name into " & box(0) & " x " & box(1), thumb, exact.Width, exact.Height
+  thumb.LoadThumbnail Loaded("photo_1000x750.jpg").VariantOut, box(0), box(1)
+  CheckSize "LoadThumbnail by bytes into " & box(0) & " x " & box(1), thumb, exact.Width, exact.Height
+Next
+On Error Resume Next
+Set thumb = Loaded("photo_100x80.jpg")
+thumb.LoadThumbnail Path("missing.jpg"), 50, 50
+CheckError "LoadThumbnail of a missing file", Err.Number, Err.Source, Err.Description, NotFound
+Err.Clear
+thumb.LoadThumbnail Path("notjpeg.jpg"), 50, 50
+CheckError "LoadThumbnail of a text file", Err.Number, Err.Source, Err.Description, "Invalid file."
+Err.Clear
+CheckSize "a failed LoadThumbnail keeps the image", thumb, 100, 80
+On Error GoTo 0
+
 WScript.Echo passed & " passed, " & failed & " failed"
