@@ -43,11 +43,7 @@ struct ArrayDestroyer {
 };
 
 SAFEARRAY* FindArray(const VARIANT& value) {
-  const VARIANT* current = &value;
-  for (int depth = 0; V_VT(current) == (VT_BYREF | VT_VARIANT); ++depth) {
-    current = V_VARIANTREF(current);
-    if (current == nullptr || depth == kMaxVariantReferenceDepth) throw EVariantError();
-  }
+  const VARIANT* current = &Dereferenced(value);
   if ((V_VT(current) & VT_ARRAY) == 0) throw EVariantError();
   SAFEARRAY* array = V_ISBYREF(current)
                          ? (V_ARRAYREF(current) != nullptr ? *V_ARRAYREF(current) : nullptr)
@@ -73,6 +69,15 @@ std::vector<uint8_t> CopyArrayBytes(SAFEARRAY* array) {
 }
 
 }  // namespace
+
+const VARIANT& Dereferenced(const VARIANT& value) {
+  const VARIANT* current = &value;
+  for (int depth = 0; V_VT(current) == (VT_BYREF | VT_VARIANT); ++depth) {
+    current = V_VARIANTREF(current);
+    if (current == nullptr || depth == kMaxVariantReferenceDepth) throw EVariantError();
+  }
+  return *current;
+}
 
 TResize::TResize(TComObjectFactory* factory, IUnknown* outer) : TASPMTSObject(factory, outer) {}
 TResize::~TResize() = default;

@@ -18,6 +18,10 @@ namespace quorvex {
 class TJPEGImageExtra;
 struct TKeptMetadata;
 
+// The variant a chain of VT_BYREF | VT_VARIANT references ends at, as the loads read their
+// argument; a chain too deep to be anything but a loop, or a null link, is an invalid argument.
+const VARIANT& Dereferenced(const VARIANT& value);
+
 class TResize : public TASPMTSObject {
  public:
   // Without a factory the object serves C++ callers directly; the server makes it with one.

@@ -23,16 +23,6 @@ constexpr std::array<int64_t, 7> kMarginHalves = {16, 12, 9, 7, 6, 6, 6};
 
 constexpr uint8_t kFullScale = 8;
 
-// The variant a reference chain ends at; the chain is bounded like VariantIn's.
-const VARIANT& Dereferenced(const VARIANT& value) {
-  const VARIANT* current = &value;
-  for (int depth = 0; V_VT(current) == (VT_BYREF | VT_VARIANT); ++depth) {
-    current = V_VARIANTREF(current);
-    if (current == nullptr || depth == 64) throw EVariantError();
-  }
-  return *current;
-}
-
 // Side of the library's output at eighths/8 of full size.
 int64_t ScaledSide(int64_t side, int64_t eighths) noexcept {
   return (side * eighths + kFullScale - 1) / kFullScale;
