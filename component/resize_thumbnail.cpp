@@ -6,6 +6,7 @@
 
 #include "component/component_errors.h"
 #include "component/resize_object.h"
+#include "imaging/orientation.h"
 #include "jpegextra/metadata/jpeg_image_extra.h"
 #include "jpegextra/metadata/kept_metadata.h"
 #include "platform/com_ptr.h"
@@ -36,7 +37,7 @@ uint8_t TResize::DecodeScaleFor(const TJPEGImageExtra& jpeg) {
   // The box holds the picture as the load leaves it: upright, and so with its sides swapped,
   // when AutoOrient turns it a quarter (orientations 5..8). The load turns the scaled picture
   // before it is finished, so only the sides need swapping here.
-  const bool quarterTurn = autoOrient_ && RecordedOrientation(jpeg.Exif()) >= 5;
+  const bool quarterTurn = autoOrient_ && OrientationSwapsSides(RecordedOrientation(jpeg.Exif()));
   const int64_t width = quarterTurn ? jpeg.Height() : jpeg.Width();
   const int64_t height = quarterTurn ? jpeg.Width() : jpeg.Height();
   const LONG boxWidth = load.BoxWidth, boxHeight = load.BoxHeight;

@@ -53,10 +53,6 @@ void CopyOriented(TBitmap& out, const TBitmap& in, Steps steps) {
 
 }  // namespace
 
-int ValidOrientation(long long value) noexcept {
-  return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
-}
-
 bool OrientationSwapsSides(int orientation) noexcept {
   return orientation >= 5 && orientation <= 8;
 }

@@ -6,9 +6,6 @@
 
 namespace quorvex {
 
-// The recorded orientation as a number 1..8; anything else counts as upright (1).
-int ValidOrientation(long long value) noexcept;
-
 // True for the orientations whose upright picture has width and height exchanged (5..8).
 bool OrientationSwapsSides(int orientation) noexcept;
 
