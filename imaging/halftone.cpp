@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "imaging/errors.h"
+#include "imaging/host_control.h"
 #include "imaging/resample_taps.h"
 
 namespace quorvex {
@@ -35,28 +36,69 @@ class TRowWalker {
 };
 
 // The weighted sum over the destination area is an integer below 255 * total; dividing by the
-// total and rounding half to even gives the mean. The sums stay below 2^52, so a double holds
-// them exactly, and a multiply by the inverse finds the quotient to within one; the remainder
-// then settles it and the tie exactly, without a division per channel. Small totals (halving,
-// thirds) look every possible sum up in a table of those same results instead, once there are
-// more values to make than the table holds.
+// total and rounding half to even gives the mean. Whole rows of sums are divided at once, by the
+// cheapest exact means the total allows: small totals (halving, thirds) look every possible sum
+// up in a table, once there are more values to make than the table holds; most others take two
+// truncated products with an inverse (below), which the compiler turns into vector code; the
+// rest a product with the inverse settled by the remainder.
 class TNormaliser {
  public:
   TNormaliser(uint64_t total, uint64_t uses)
       : total_(total), inverse_(1.0 / static_cast<double>(total)) {
+    // 1 / (2 total) rounded up by about 2^-46 of itself: for every N below 2^44 the truncated
+    // product N * halfInverse_ is then exactly floor(N / (2 total)). It is at least the true
+    // quotient, and exceeds it by less than N * 2^-44 / (2 total), too little to reach the next
+    // integer, which is at least 1 / (2 total) away.
+    if (kInverseLimit / 511 > total)
+      halfInverse_ = 1.0 / (2.0 * static_cast<double>(total)) * (1.0 + 0x1p-46);
     const uint64_t sums = 255 * total + 1;
     if (sums > kMaxTableSize || sums > uses) return;
     table_.resize(sums);
     for (uint64_t sum = 0; sum < sums; ++sum) table_[sum] = Divide(sum);
   }
-  uint8_t operator()(uint64_t sum) const noexcept {
-    return sum < table_.size() ? table_[sum] : Divide(sum);
-  }
+
   // The table, indexed by any sum up to 255 * total; nullptr when there is none.
   const uint8_t* Table() const noexcept { return table_.empty() ? nullptr : table_.data(); }
 
+  // out[e] = sums[e] / total, rounded half to even, for e below n.
+  template <class Sum>
+  void Row(const Sum* __restrict sums, uint8_t* __restrict out, size_t n) const {
+    if (!table_.empty()) {
+      const uint8_t* __restrict table = table_.data();
+      for (size_t e = 0; e < n; ++e) out[e] = table[sums[e]];
+    } else if (halfInverse_ != 0) {
+      RowByInverse(sums, out, n);
+    } else {
+      for (size_t e = 0; e < n; ++e) out[e] = Divide(sums[e]);
+    }
+  }
+
  private:
   static constexpr uint64_t kMaxTableSize = 1 << 16;
+  static constexpr uint64_t kInverseLimit = uint64_t{1} << 44;
+  static constexpr uint64_t kTwoTo52Bits = 0x4330000000000000;
+
+  // Rounding half up is floor((2 sum + total) / (2 total)), half down the same with one less on
+  // top; they differ only on a tie, where the even one of the two is the answer. Sums up to
+  // 255 * total keep both numerators below 511 * total < 2^44.
+  template <class Sum>
+  void RowByInverse(const Sum* __restrict sums, uint8_t* __restrict out, size_t n) const {
+    const double inverse = halfInverse_;
+    const double total = static_cast<double>(total_);
+    for (size_t e = 0; e < n; ++e) {
+      // The sum below 2^52 as a double: its bits under those of 2^52, less 2^52. Unlike a
+      // conversion instruction, this has a vector form for 64-bit integers.
+      const uint64_t bits = uint64_t{sums[e]} | kTwoTo52Bits;
+      double sum;
+      std::memcpy(&sum, &bits, sizeof sum);
+      const double up = 2.0 * (sum - 0x1p52) + total;
+      const int32_t halfUp = static_cast<int32_t>(up * inverse);
+      const int32_t halfDown = static_cast<int32_t>((up - 1.0) * inverse);
+      // halfDown is halfUp or one less: keep halfUp unless it is odd and they differ.
+      const int32_t even = halfUp - ((halfUp - halfDown) & halfUp & 1);
+      out[e] = static_cast<uint8_t>(even < 255 ? even : 255);
+    }
+  }
 
   uint8_t Divide(uint64_t sum) const noexcept {
     uint64_t quotient =
@@ -73,6 +115,7 @@ class TNormaliser {
 
   uint64_t total_;
   double inverse_;
+  double halfInverse_ = 0;
   std::vector<uint8_t> table_;
 };
 
@@ -81,13 +124,33 @@ uint64_t ChannelCount(const TBitmap& dest) noexcept {
   return static_cast<uint64_t>(dest.Width()) * static_cast<uint64_t>(dest.Height()) * kChannels;
 }
 
+// A weight that fits in 16 bits makes the products 16-bit ones widened to 32, which the
+// compiler multiplies eight at a time (low and high halves) instead of two to four. Kept out of
+// line: once inlined, the compiler knows the weight is small, drops the narrowing and with it
+// the 16-bit form.
+[[gnu::noinline]] void AssignNarrowWeight(uint32_t* __restrict acc, const uint8_t* __restrict row,
+                                          size_t n, uint16_t w) {
+  for (size_t k = 0; k < n; ++k) acc[k] = uint32_t{w} * uint16_t{row[k]};
+}
+
+[[gnu::noinline]] void AddNarrowWeight(uint32_t* __restrict acc, const uint8_t* __restrict row,
+                                       size_t n, uint16_t w) {
+  for (size_t k = 0; k < n; ++k) acc[k] += uint32_t{w} * uint16_t{row[k]};
+}
+
 template <class Acc>
 void AssignWeighted(Acc* __restrict acc, const uint8_t* __restrict row, size_t n, Acc w) {
+  if constexpr (sizeof(Acc) == sizeof(uint32_t)) {
+    if (w <= UINT16_MAX) return AssignNarrowWeight(acc, row, n, static_cast<uint16_t>(w));
+  }
   for (size_t k = 0; k < n; ++k) acc[k] = w * row[k];
 }
 
 template <class Acc>
 void AddWeighted(Acc* __restrict acc, const uint8_t* __restrict row, size_t n, Acc w) {
+  if constexpr (sizeof(Acc) == sizeof(uint32_t)) {
+    if (w <= UINT16_MAX) return AddNarrowWeight(acc, row, n, static_cast<uint16_t>(w));
+  }
   for (size_t k = 0; k < n; ++k) acc[k] += w * row[k];
 }
 
@@ -105,9 +168,11 @@ void Add16(uint16_t* __restrict sum, const uint8_t* __restrict row, size_t n) {
 }
 
 // Vertical pass first: for each destination row, the weighted sum of its source rows at full
-// source width, then the horizontal taps over that one row. Reads the source once, in order,
-// with loops the compiler turns into vector code. Acc must hold 255 * the vertical total.
-template <class Acc>
+// source width, then the horizontal taps over that one row, then the division of the row's sums.
+// Reads the source once, in order, with loops the compiler turns into vector code. Acc must hold
+// 255 * the vertical total, Sum 255 * the whole total; unsigned wrap-around in between is
+// harmless, since every sum is exact modulo 2^bits and the final one fits.
+template <class Acc, class Sum>
 class TVerticalFirst {
  public:
   TVerticalFirst(const TBitmap& source, const TBitmap& dest, const TAxisTaps& horizontal,
@@ -117,34 +182,72 @@ class TVerticalFirst {
         vertical_(vertical),
         width_(static_cast<size_t>(source.Width()) * kChannels),
         acc_(width_),
+        sums_(horizontal.taps.size() * kChannels),
         normalise_(horizontal.total * vertical.total, ChannelCount(dest)) {
-    // A width that is a whole multiple of the result's makes every horizontal weight 1.
-    if (source.Width() >= dest.Width() && source.Width() % dest.Width() == 0)
-      wholeMultiple_ = static_cast<size_t>(source.Width() / dest.Width());
+    // Area taps whose unit is a whole source pixel cover a whole multiple of source pixels
+    // each, all weighing 1: the width is that multiple of the result's.
+    if (horizontal.innerWeight == 1) wholeMultiple_ = static_cast<size_t>(horizontal.total);
     // So does a height that is one, and then each destination row is a plain 16-bit sum.
-    plainRows_ = wholeMultiple_ != 0 && source.Height() >= dest.Height() &&
-                 source.Height() % dest.Height() == 0 &&
-                 source.Height() / dest.Height() <= kMaxRowsPer16BitSum;
+    plainRows_ =
+        wholeMultiple_ != 0 && vertical.innerWeight == 1 && vertical.total <= kMaxRowsPer16BitSum;
+    if (wholeMultiple_ == 0) PlanTaps();
   }
 
   void Run(TBitmap& dest) {
     const int32_t height = dest.Height();
+    const size_t outBytes = sums_.size();
     for (int32_t y = 0; y < height; ++y) {
+      CheckCancelled();
       const TTap& tap = vertical_.taps[static_cast<size_t>(y)];
       if (plainRows_) {
         SumPlainRows(tap);
-        if (wholeMultiple_ == 2)
-          ReduceWholeMultiple<2>(sum_.data(), dest.Row(y));
-        else
-          ReduceWholeMultiple<0>(sum_.data(), dest.Row(y));
+        ReduceWholeMultiple(sum_.data(), dest.Row(y));
         continue;
       }
       SumRows(tap);
-      ReduceRow(dest.Row(y));
+      if (wholeMultiple_ != 0) {
+        ReduceWholeMultiple(acc_.data(), dest.Row(y));
+      } else {
+        ReduceTaps();
+        normalise_.Row(sums_.data(), dest.Row(y), outBytes);
+      }
     }
   }
 
  private:
+  // One destination pixel's horizontal tap as offsets into a row of channel values: its first
+  // pixel at first, its last at last (weight 0 when it is the first), and the pixels between
+  // them, all weighing the inner weight, as the difference of two running sums. Taps of at most
+  // three pixels (shrinking to half or more) read the one between directly instead: it lies at
+  // betweenStart, weighing betweenWeight (0 when there is none).
+  struct TPlannedTap {
+    uint32_t first, last, betweenStart, betweenEnd;
+    Sum firstWeight, lastWeight, betweenWeight;
+  };
+
+  void PlanTaps() {
+    plan_.resize(horizontal_.taps.size());
+    shortTaps_ = true;
+    for (size_t x = 0; x < plan_.size(); ++x) {
+      const TTap& tap = horizontal_.taps[x];
+      const uint32_t first = static_cast<uint32_t>(tap.first) * kChannels;
+      const uint32_t last = static_cast<uint32_t>(tap.first + tap.count - 1) * kChannels;
+      const uint32_t between = first + kChannels;
+      plan_[x] = {first,
+                  last,
+                  tap.count > 2 ? between : first,
+                  tap.count > 1 ? last : between,
+                  tap.firstWeight,
+                  tap.count > 1 ? Sum{tap.lastWeight} : Sum{0},
+                  tap.count > 2 ? Sum{horizontal_.innerWeight} : Sum{0}};
+      shortTaps_ = shortTaps_ && tap.count <= 3;
+    }
+    if (shortTaps_) return;
+    // Between pixels as the difference of running sums: the between start is the first after.
+    for (size_t x = 0; x < plan_.size(); ++x) plan_[x].betweenStart = plan_[x].first + kChannels;
+    running_.resize(width_ + kChannels);
+  }
+
   void SumRows(const TTap& tap) {
     Acc* acc = acc_.data();
     AssignWeighted<Acc>(acc, rows_(tap.first), width_, tap.firstWeight);
@@ -171,69 +274,94 @@ class TVerticalFirst {
     for (int32_t k = 1; k < tap.count; ++k) Add16(sum_.data(), rows_(tap.first + k), width_);
   }
 
-  void ReduceRow(uint8_t* out) const {
-    if (wholeMultiple_ == 2)
-      ReduceWholeMultiple<2>(acc_.data(), out);
-    else if (wholeMultiple_ != 0)
-      ReduceWholeMultiple<0>(acc_.data(), out);
-    else
-      ReduceWeighted(out);
+  // Plain sums of wholeMultiple_ neighbours, divided into dest's row. Small totals look each sum
+  // up as it is made; the others go through a row of sums. Halving gets loops of its own.
+  template <class In>
+  void ReduceWholeMultiple(const In* __restrict in, uint8_t* __restrict dest) {
+    if (const uint8_t* table = normalise_.Table()) {
+      if (wholeMultiple_ == 2)
+        LookUpWholeMultiple<2>(in, dest, table);
+      else
+        LookUpWholeMultiple<0>(in, dest, table);
+      return;
+    }
+    Sum* __restrict out = sums_.data();
+    const size_t width = horizontal_.taps.size();
+    if (wholeMultiple_ == 2) {
+      for (size_t x = 0; x < width; ++x, out += kChannels, in += 2 * kChannels)
+        for (size_t c = 0; c < kChannels; ++c) out[c] = Sum{in[c]} + Sum{in[c + kChannels]};
+    } else {
+      const size_t multiple = wholeMultiple_;
+      for (size_t x = 0; x < width; ++x, out += kChannels) {
+        Sum b = 0, g = 0, r = 0;
+        for (size_t k = 0; k < multiple; ++k, in += kChannels) {
+          b += in[0];
+          g += in[1];
+          r += in[2];
+        }
+        out[0] = b;
+        out[1] = g;
+        out[2] = r;
+      }
+    }
+    normalise_.Row(sums_.data(), dest, sums_.size());
   }
 
-  // Plain sums of wholeMultiple_ neighbours (kMultiple when known at compile time).
-  template <size_t kMultiple, class Sum>
-  void ReduceWholeMultiple(const Sum* __restrict acc, uint8_t* __restrict out) const {
+  template <size_t kMultiple, class In>
+  void LookUpWholeMultiple(const In* __restrict in, uint8_t* __restrict out,
+                           const uint8_t* __restrict table) const {
     const size_t multiple = kMultiple != 0 ? kMultiple : wholeMultiple_;
     const size_t width = horizontal_.taps.size();
-    // The table pointer is held here: byte stores could alias it as a member.
-    const uint8_t* __restrict table = normalise_.Table();
     for (size_t x = 0; x < width; ++x, out += kChannels) {
-      uint64_t b = 0, g = 0, r = 0;
-      for (size_t k = 0; k < multiple; ++k, acc += kChannels) {
-        b += acc[0];
-        g += acc[1];
-        r += acc[2];
+      size_t b = 0, g = 0, r = 0;
+      for (size_t k = 0; k < multiple; ++k, in += kChannels) {
+        b += in[0];
+        g += in[1];
+        r += in[2];
       }
-      if (table != nullptr) {
-        out[0] = table[b];
-        out[1] = table[g];
-        out[2] = table[r];
-      } else {
-        out[0] = normalise_(b);
-        out[1] = normalise_(g);
-        out[2] = normalise_(r);
-      }
+      out[0] = table[b];
+      out[1] = table[g];
+      out[2] = table[r];
     }
   }
 
-  void ReduceWeighted(uint8_t* out) const {
-    const Acc* acc = acc_.data();
-    const size_t width = horizontal_.taps.size();
-    const uint64_t inner = horizontal_.innerWeight;
-    for (size_t x = 0; x < width; ++x) {
-      const TTap& tap = horizontal_.taps[x];
-      const Acc* p = acc + static_cast<size_t>(tap.first) * kChannels;
-      const uint64_t w0 = tap.firstWeight;
-      uint64_t b = w0 * p[0];
-      uint64_t g = w0 * p[1];
-      uint64_t r = w0 * p[2];
-      if (tap.count > 1) {
-        uint64_t ib = 0, ig = 0, ir = 0;
-        const Acc* q = p + kChannels;
-        const Acc* end = p + static_cast<size_t>(tap.count - 1) * kChannels;
-        for (; q != end; q += kChannels) {
-          ib += q[0];
-          ig += q[1];
-          ir += q[2];
-        }
-        const uint64_t w1 = tap.lastWeight;
-        b += inner * ib + w1 * end[0];
-        g += inner * ig + w1 * end[1];
-        r += inner * ir + w1 * end[2];
+  // Weighted taps of any length in a fixed number of steps: the inner pixels' sum is the
+  // difference of two running sums, so no pixel loop depends on the tap.
+  void ReduceTaps() {
+    const Acc* __restrict acc = acc_.data();
+    Sum* __restrict out = sums_.data();
+    if (shortTaps_) {
+      for (const TPlannedTap& tap : plan_) {
+        const Acc* first = acc + tap.first;
+        const Acc* between = acc + tap.betweenStart;
+        const Acc* last = acc + tap.last;
+        const Sum w0 = tap.firstWeight, w = tap.betweenWeight, w1 = tap.lastWeight;
+        out[0] = w0 * first[0] + w * between[0] + w1 * last[0];
+        out[1] = w0 * first[1] + w * between[1] + w1 * last[1];
+        out[2] = w0 * first[2] + w * between[2] + w1 * last[2];
+        out += kChannels;
       }
-      out[kChannels * x] = normalise_(b);
-      out[kChannels * x + 1] = normalise_(g);
-      out[kChannels * x + 2] = normalise_(r);
+      return;
+    }
+    Sum* __restrict running = running_.data();
+    Sum b = 0, g = 0, r = 0;
+    running[0] = running[1] = running[2] = 0;
+    for (size_t e = 0; e < width_; e += kChannels) {
+      running[e + 3] = b += acc[e];
+      running[e + 4] = g += acc[e + 1];
+      running[e + 5] = r += acc[e + 2];
+    }
+    const Sum inner = horizontal_.innerWeight;
+    for (const TPlannedTap& tap : plan_) {
+      const Acc* first = acc + tap.first;
+      const Acc* last = acc + tap.last;
+      const Sum* start = running + tap.betweenStart;
+      const Sum* end = running + tap.betweenEnd;
+      const Sum w0 = tap.firstWeight, w1 = tap.lastWeight;
+      out[0] = w0 * first[0] + w1 * last[0] + inner * (end[0] - start[0]);
+      out[1] = w0 * first[1] + w1 * last[1] + inner * (end[1] - start[1]);
+      out[2] = w0 * first[2] + w1 * last[2] + inner * (end[2] - start[2]);
+      out += kChannels;
     }
   }
 
@@ -243,9 +371,13 @@ class TVerticalFirst {
   size_t width_;
   std::vector<Acc> acc_;
   std::vector<uint16_t> sum_;
+  std::vector<Sum> sums_;
+  std::vector<Sum> running_;
+  std::vector<TPlannedTap> plan_;
   TNormaliser normalise_;
   size_t wholeMultiple_ = 0;
   bool plainRows_ = false;
+  bool shortTaps_ = false;
 };
 
 // Horizontal pass first: each source row is reduced to destination width once, and destination
@@ -271,6 +403,7 @@ class THorizontalFirst {
   void Run(TBitmap& dest) {
     const int32_t height = dest.Height();
     for (int32_t y = 0; y < height; ++y) {
+      CheckCancelled();
       const TTap& tap = vertical_.taps[static_cast<size_t>(y)];
       std::fill(acc_.begin(), acc_.end(), 0);
       for (int32_t k = 0; k < tap.count; ++k) {
@@ -278,8 +411,7 @@ class THorizontalFirst {
         const uint64_t* row = Reduced(tap.first + k);
         for (size_t e = 0; e < width_; ++e) acc_[e] += w * row[e];
       }
-      uint8_t* out = dest.Row(y) + firstColumn_ * kChannels;
-      for (size_t e = 0; e < width_; ++e) out[e] = normalise_(acc_[e]);
+      normalise_.Row(acc_.data(), dest.Row(y) + firstColumn_ * kChannels, width_);
     }
   }
 
@@ -345,9 +477,8 @@ bool PreferHorizontalFirst(const TBitmap& source, const TBitmap& dest, const TAx
   return horizontalFirst * 4 < verticalFirst;
 }
 
-void Stretch(TBitmap& dest, const TBitmap& source, THalftoneOrder order) {
-  const TAxisTaps horizontal = BuildHalftoneTaps(source.Width(), dest.Width());
-  const TAxisTaps vertical = BuildHalftoneTaps(source.Height(), dest.Height());
+void Stretch(TBitmap& dest, const TBitmap& source, const TAxisTaps& horizontal,
+             const TAxisTaps& vertical, THalftoneOrder order) {
   if (order == THalftoneOrder::Automatic)
     order = PreferHorizontalFirst(source, dest, horizontal, vertical)
                 ? THalftoneOrder::HorizontalFirst
@@ -358,22 +489,54 @@ void Stretch(TBitmap& dest, const TBitmap& source, THalftoneOrder order) {
       THorizontalFirst(source, dest, horizontal, vertical, first,
                        std::min(width, first + kHorizontalFirstBand))
           .Run(dest);
+  } else if (horizontal.total * vertical.total * 255 <= UINT32_MAX) {
+    TVerticalFirst<uint32_t, uint32_t>(source, dest, horizontal, vertical).Run(dest);
   } else if (vertical.total * 255 <= UINT32_MAX) {
-    TVerticalFirst<uint32_t>(source, dest, horizontal, vertical).Run(dest);
+    TVerticalFirst<uint32_t, uint64_t>(source, dest, horizontal, vertical).Run(dest);
   } else {
     // Only a source taller than 2^24 rows shrunk in height gets here.
-    TVerticalFirst<uint64_t>(source, dest, horizontal, vertical).Run(dest);
+    TVerticalFirst<uint64_t, uint64_t>(source, dest, horizontal, vertical).Run(dest);
   }
+}
+
+void RequireColour(const TBitmap& dest, const TBitmap& source) {
+  if (source.PixelFormat() != TPixelFormat::pf24bit || dest.PixelFormat() != TPixelFormat::pf24bit)
+    throw EInvalidGraphicOperation("Unsupported pixel format");
 }
 
 }  // namespace
 
 void StretchHalftone(TBitmap& dest, const TBitmap& source, THalftoneOrder order) {
   if (source.Empty() || dest.Empty()) return;
-  if (source.PixelFormat() != TPixelFormat::pf24bit || dest.PixelFormat() != TPixelFormat::pf24bit)
-    throw EInvalidGraphicOperation("Unsupported pixel format");
+  RequireColour(dest, source);
   try {
-    Stretch(dest, source, order);
+    Stretch(dest, source, BuildHalftoneTaps(source.Width(), dest.Width()),
+            BuildHalftoneTaps(source.Height(), dest.Height()), order);
+  } catch (const std::bad_alloc&) {
+    throw EOutOfMemory();
+  }
+}
+
+void ShrinkHalftoneOver(TBitmap& dest, const TBitmap& source, TSourceExtent width,
+                        TSourceExtent height) {
+  if (source.Empty() || dest.Empty()) return;
+  RequireColour(dest, source);
+  // Extents beyond the source, or smaller than the result, are outside what this is for.
+  const auto within = [](TSourceExtent extent, int32_t sourceSide, int32_t destSide) {
+    return extent.Denominator > 0 && extent.Numerator <= extent.Denominator * sourceSide &&
+           extent.Numerator >= extent.Denominator * destSide;
+  };
+  if (!within(width, source.Width(), dest.Width()) ||
+      !within(height, source.Height(), dest.Height()))
+    throw EInvalidGraphicOperation("Invalid extent");
+  try {
+    const auto taps = [](TSourceExtent extent, int32_t sourceSide, int32_t destSide) {
+      return BuildAreaTapsOver(
+          extent.Numerator, extent.Denominator, destSide,
+          extent.AtEnd ? extent.Denominator * sourceSide - extent.Numerator : 0);
+    };
+    Stretch(dest, source, taps(width, source.Width(), dest.Width()),
+            taps(height, source.Height(), dest.Height()), THalftoneOrder::Automatic);
   } catch (const std::bad_alloc&) {
     throw EOutOfMemory();
   }

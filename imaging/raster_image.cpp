@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "imaging/block_pool.h"
 #include "imaging/errors.h"
 
 #if defined(__linux__)
@@ -15,36 +16,46 @@ namespace quorvex {
 
 namespace {
 
-// Blocks from this size on are fresh mappings of their own; a decoded photo is tens of MiB.
-constexpr size_t kLargeBlock = size_t{8} << 20;
 constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
 
 // Asks for the block's whole 2 MiB pages to be backed by huge pages: a large raster then costs
 // one fault per 2 MiB instead of one per 4 KiB when it is first written. Only a hint.
 void PreferHugePages([[maybe_unused]] uint8_t* bytes, [[maybe_unused]] size_t size) noexcept {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-  if (size < kLargeBlock) return;
+  if (size < kPooledBlockMinimum) return;
   const uintptr_t start = (reinterpret_cast<uintptr_t>(bytes) + kHugePage - 1) & ~(kHugePage - 1);
   const uintptr_t end = (reinterpret_cast<uintptr_t>(bytes) + size) & ~(kHugePage - 1);
   if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
 #endif
 }
 
+// Frees a block, or gives a large one back to the pool; capacity is the block's real size.
+struct Release {
+  size_t capacity;
+  void operator()(uint8_t* p) const noexcept {
+    if (capacity < kPooledBlockMinimum || !PoolBlock(p, capacity)) std::free(p);
+  }
+};
+
 }  // namespace
 
 // One zero-filled allocation holding all rows. calloc lets the system hand out zero pages
-// lazily, so a fresh raster costs no pass over its memory.
+// lazily, so a fresh raster costs no pass over its memory; a large one is taken from the pool of
+// blocks earlier rasters gave back when one fits, and goes back to it.
 struct TBitmap::PixelBlock {
-  struct Free {
-    void operator()(uint8_t* p) const noexcept { std::free(p); }
-  };
-  std::unique_ptr<uint8_t, Free> bytes;
+  std::unique_ptr<uint8_t, Release> bytes{nullptr, Release{0}};
   size_t size = 0;
 
   static std::shared_ptr<PixelBlock> Allocate(size_t size) {
     auto block = std::make_shared<PixelBlock>();
-    if (size != 0) {
-      block->bytes.reset(static_cast<uint8_t*>(std::calloc(size, 1)));
+    if (size >= kPooledBlockMinimum) {
+      size_t capacity = 0;
+      if (uint8_t* pooled = TakePooledBlock(size, capacity))
+        block->bytes = std::unique_ptr<uint8_t, Release>(pooled, Release{capacity});
+    }
+    if (size != 0 && !block->bytes) {
+      block->bytes = std::unique_ptr<uint8_t, Release>(static_cast<uint8_t*>(std::calloc(size, 1)),
+                                                       Release{size});
       if (!block->bytes) throw EOutOfMemory();
       PreferHugePages(block->bytes.get(), size);
     }

@@ -30,18 +30,25 @@ void Reduce(TAxisTaps& axis) {
 }  // namespace
 
 TAxisTaps BuildAreaTaps(int32_t sourceLength, int32_t destLength) {
+  return BuildAreaTapsOver(sourceLength, 1, destLength);
+}
+
+TAxisTaps BuildAreaTapsOver(int64_t numerator, int64_t denominator, int32_t destLength,
+                            int64_t offset) {
   TAxisTaps axis;
-  if (sourceLength <= 0 || destLength <= 0) return axis;
-  // In units of 1/(D/g) source pixel: destination pixel i covers [i*s, (i+1)*s) and source pixel
-  // j covers [j*d, (j+1)*d). Every boundary is a multiple of 1, so the weights are exact.
-  const int64_t g = std::gcd(sourceLength, destLength);
-  const int64_t s = sourceLength / g;
-  const int64_t d = destLength / g;
+  if (numerator <= 0 || denominator <= 0 || destLength <= 0 || offset < 0) return axis;
+  // In units of 1/(denominator*D/g) source pixel: destination pixel i covers
+  // [o + i*s, o + (i+1)*s) and source pixel j covers [j*d, (j+1)*d). Every boundary is a whole
+  // unit, so the weights are exact.
+  const int64_t g = std::gcd(std::gcd(numerator, denominator * destLength), offset * destLength);
+  const int64_t s = numerator / g;
+  const int64_t d = denominator * destLength / g;
+  const int64_t o = offset * destLength / g;
   axis.total = static_cast<uint64_t>(s);
   axis.innerWeight = static_cast<uint32_t>(d);
   axis.taps.resize(static_cast<size_t>(destLength));
   for (int64_t i = 0; i < destLength; ++i) {
-    const int64_t low = i * s;
+    const int64_t low = o + i * s;
     const int64_t high = low + s;
     const int64_t first = low / d;
     const int64_t last = (high - 1) / d;

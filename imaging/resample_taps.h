@@ -35,6 +35,14 @@ struct TAxisTaps {
 // Weights are exact (in units of 1/D of a source pixel, reduced), total is S reduced the same way.
 TAxisTaps BuildAreaTaps(int32_t sourceLength, int32_t destLength);
 
+// Area coverage of a picture of P = numerator / denominator source pixels that starts offset /
+// denominator pixels into the source and so may begin or end inside a pixel (a picture decoded
+// at a reduced scale, its side rounded up, perhaps turned): destination pixel i covers
+// [O + i*P/D, O + (i+1)*P/D). With denominator 1, no offset and numerator the source length,
+// the same taps as BuildAreaTaps.
+TAxisTaps BuildAreaTapsOver(int64_t numerator, int64_t denominator, int32_t destLength,
+                            int64_t offset = 0);
+
 // Linear interpolation between the two source pixel centres around each destination pixel
 // centre, with 16-bit fractions; edges repeat the outermost pixel.
 TAxisTaps BuildLinearTaps(int32_t sourceLength, int32_t destLength);

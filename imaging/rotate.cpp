@@ -7,6 +7,7 @@
 #include <numbers>
 
 #include "imaging/errors.h"
+#include "imaging/host_control.h"
 #include "imaging/palette_match.h"
 #include "imaging/round_half_even.h"
 
@@ -53,6 +54,7 @@ void Rotate(TBitmap& dest, const TBitmap& source, TRotation rotation,
   int32_t columns[kTileColumns];
   int32_t rows[kTileColumns];
   for (int32_t tileY = 0; tileY < dest.Height(); tileY += kTileRows) {
+    CheckCancelled();
     const int32_t endY = std::min(dest.Height(), tileY + kTileRows);
     for (int32_t tileX = 0; tileX < dest.Width(); tileX += kTileColumns) {
       const int32_t count = std::min(dest.Width() - tileX, kTileColumns);

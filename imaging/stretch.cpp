@@ -6,6 +6,7 @@
 
 #include "imaging/errors.h"
 #include "imaging/halftone.h"
+#include "imaging/host_control.h"
 #include "imaging/resample_taps.h"
 
 namespace quorvex {
@@ -38,6 +39,7 @@ void StretchColorOnColor(TBitmap& dest, const TBitmap& source) {
       static_cast<size_t>(dest.Width()) * TBitmap::BytesPerPixel(dest.PixelFormat());
   int32_t previous = -1;
   for (int32_t y = 0; y < height; ++y) {
+    CheckCancelled();
     const int32_t from = NearestSource(y, source.Height(), height);
     uint8_t* out = dest.Row(y);
     if (from == previous) {

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "imaging/host_control.h"
 #include "jpegextra/cmyk_convert.h"
 #include "jpegextra/decode_budget.h"
 #include "jpegextra/jpeg_errors.h"
@@ -66,9 +67,12 @@ void DecodeJPEG(TMemoryStream& data, const TDecodeOptions& options, const TLoadL
 
   const TOutputPlan plan = PlanOutput(info, options);
   decompressor.LimitMemory(CheckDecodeBudget(info, plan, limits));
+  // The host that runs the call holds the decode's peak for it before anything is allocated.
+  ReserveMemory(RasterBytes(info, plan) + LibraryBytes(info, plan));
   decompressor.LimitScans(limits.MaxScans, uint64_t{limits.MaxScanPasses} * FrameBlocks(info));
   Configure(info, plan, options.ScaleEighths);
   decompressor.Run([&] { jpeg_start_decompress(&info); });
+  NoteDecoded(uint64_t{info.output_width} * info.output_height);
   const int bytesPerPixel = plan.Quantize ? 1 : plan.Cmyk ? 4 : 3;
   if (info.output_components != bytesPerPixel)
     throw EJPEG(Release6aMessageCode(JERR_CONVERSION_NOTIMPL));
@@ -77,6 +81,15 @@ void DecodeJPEG(TMemoryStream& data, const TDecodeOptions& options, const TLoadL
   const auto width = static_cast<int32_t>(info.output_width);
   raster.SetSize(width, static_cast<int32_t>(info.output_height));
   if (plan.Quantize) SetPaletteFromColorMap(info, raster);
+  const TColorTransform* toSrgb = options.ToSrgb;
+  const TColorKind kind = plan.Cmyk   ? TColorKind::Cmyk
+                          : plan.Gray ? TColorKind::Gray
+                                      : TColorKind::Rgb;
+  if (toSrgb != nullptr && toSrgb->Kind() != kind) toSrgb = nullptr;
+  if (toSrgb != nullptr && plan.Quantize) {
+    toSrgb->Apply(raster);
+    toSrgb = nullptr;
+  }
 
   // Rows one per call, top row first: the raster's rows lie bottom-up in memory, so they are
   // never handed over in blocks. A call that delivers nothing ends the loop; the rows left
@@ -88,7 +101,10 @@ void DecodeJPEG(TMemoryStream& data, const TDecodeOptions& options, const TLoadL
         const auto y = static_cast<int32_t>(info.output_scanline);
         JSAMPROW row = buffer.data();
         if (jpeg_read_scanlines(&info, &row, 1) != 1) break;
-        InvertedCmykRowToBgr(buffer.data(), raster.Row(y), width);
+        if (toSrgb != nullptr)
+          toSrgb->Convert(buffer.data(), raster.Row(y), width);
+        else
+          InvertedCmykRowToBgr(buffer.data(), raster.Row(y), width);
       }
     });
   } else {
@@ -96,6 +112,8 @@ void DecodeJPEG(TMemoryStream& data, const TDecodeOptions& options, const TLoadL
       while (info.output_scanline < info.output_height) {
         JSAMPROW row = raster.Row(static_cast<int32_t>(info.output_scanline));
         if (jpeg_read_scanlines(&info, &row, 1) != 1) break;
+        // Converted while the row is still in the cache.
+        if (toSrgb != nullptr) toSrgb->Convert(row, row, width);
       }
     });
   }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "imaging/raster_image.h"
+#include "jpegextra/color_transform.h"
 #include "jpegextra/load_limits.h"
 #include "jpegextra/memory_stream.h"
 
@@ -15,6 +16,9 @@ struct TDecodeOptions {
   // Decode at ScaleEighths/8 of the frame's size (1..8; each side rounded up) with the
   // library's scaled inverse DCT: a thumbnail needs neither the full raster nor its memory.
   uint8_t ScaleEighths = 8;
+  // Converts the pixels to sRGB as they are decoded (the palette of 8-bit output) when it
+  // fits the file's colour space; CMYK and YCCK files take it in place of the fixed formula.
+  const TColorTransform* ToSrgb = nullptr;
 };
 
 // Fills raster (a new, empty image) from data: 24-bit blue-green-red, or 8-bit indexed with the

@@ -20,7 +20,9 @@ struct TEncodeOptions {
 // Writes a JFIF file (density unit 0, 1:1) to output at its position, with the floating-point
 // DCT and baseline-compatible quality-scaled tables. image is 24-bit blue-green-red, or, for
 // Grayscale, 8-bit whose indices are the gray levels. progressOwner, if given, receives
-// progress reports.
+// progress reports. Progressive or optimized output, which keeps the whole frame's coefficients,
+// raises EOutOfMemory before anything is allocated when those and the raster together would pass
+// the memory budget of a load (load_limits.h).
 void EncodeJPEG(const TBitmap& image, const TEncodeOptions& options, TMemoryStream& output,
                 TJPEGImage* progressOwner);
 

@@ -20,6 +20,7 @@ TJPEGHeader ReadJPEGHeader(TMemoryStream& data, const TDecodeOptions& options,
   header.Width = static_cast<int32_t>(info.image_width);
   header.Height = static_cast<int32_t>(info.image_height);
   header.Gray = info.jpeg_color_space == JCS_GRAYSCALE;
+  header.Inks = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
   header.Progressive = multipleScans;
   header.SawJFIF = info.saw_JFIF_marker;
   if (header.SawJFIF) {

@@ -13,6 +13,7 @@ struct TJPEGHeader {
   int32_t Width = 0;
   int32_t Height = 0;
   bool Gray = false;         // single-component colour space
+  bool Inks = false;         // CMYK or YCCK
   bool Progressive = false;  // more than one scan
   bool SawJFIF = false;
   uint8_t DensityUnit = 0;  // JFIF density; unit 0 when there is no JFIF segment

@@ -81,6 +81,7 @@ void TJPEGImage::ParseHeader() {
   holder_->Width = header.Width;
   holder_->Height = header.Height;
   holder_->Gray = header.Gray;
+  holder_->Inks = header.Inks;
   progressive_ = header.Progressive;
   holder_->XDPI = DensityToDPI(header.DensityUnit, header.XDensity);
   holder_->YDPI = DensityToDPI(header.DensityUnit, header.YDensity);
@@ -154,7 +155,8 @@ TBMPImage& TJPEGImage::Decode() {
   try {
     Progress(TProgressStage::psStarting, 0, false, {});
     if (Data() == nullptr) throw EJPEG(kEmptyInputCode);
-    DecodeJPEG(*Data(), {grayscale_, eightBitOutput_, decodeScale_}, limits_, *raster, this);
+    DecodeJPEG(*Data(), {grayscale_, eightBitOutput_, decodeScale_, toSrgb_.get()}, limits_,
+               *raster, this);
   } catch (const EAbort&) {
     // Cancelled: keep the rows decoded so far.
     ReportEnd(true);
@@ -213,10 +215,6 @@ void TJPEGImage::EnsureEncoded() {
 
 void TJPEGImage::ResetData() {
   holder_ = std::make_shared<TJPEGExtraData>();
-}
-
-void TJPEGImage::ResetRaster() {
-  raster_ = std::make_unique<TBMPImage>();
 }
 
 void TJPEGImage::ConvertRasterToGray() {
@@ -298,6 +296,12 @@ void TJPEGImage::SetYDPI(uint32_t dpi) noexcept {
 
 bool TJPEGImage::GetGrayscale() const noexcept {
   return grayscale_ || holder_->Gray;
+}
+
+TColorKind TJPEGImage::ColorKind() const noexcept {
+  // The library cannot turn CMYK gray: those files decode to colour whatever the setting.
+  if (holder_->Inks) return TColorKind::Cmyk;
+  return GetGrayscale() ? TColorKind::Gray : TColorKind::Rgb;
 }
 
 void TJPEGImage::Progress(TProgressStage stage, uint8_t percentDone, bool redrawNow,

@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "imaging/raster_image.h"
+#include "jpegextra/color_transform.h"
 #include "jpegextra/jpeg_defaults.h"
 #include "jpegextra/jpeg_errors.h"
 #include "jpegextra/jpeg_progress.h"
@@ -23,6 +25,7 @@ struct TJPEGExtraData {
   int32_t Width = 0;                    // from the frame header, or the encoded raster
   int32_t Height = 0;
   bool Gray = false;  // single-component data
+  bool Inks = false;  // CMYK or YCCK data
   uint16_t XDPI = 0;  // dots per inch; 0 = none given
   uint16_t YDPI = 0;
 };
@@ -77,8 +80,6 @@ class TJPEGImage {
   void EnsureEncoded();
   // Takes a new, empty data holder (no Data, size 0, DPI 0).
   void ResetData();
-  // Replaces the raster with a new empty one.
-  void ResetRaster();
 
   int32_t Width() const noexcept;
   int32_t Height() const noexcept;
@@ -110,6 +111,13 @@ class TJPEGImage {
   // before the pixels are first asked for.
   uint8_t DecodeScale() const noexcept { return decodeScale_; }
   void SetDecodeScale(uint8_t eighths) noexcept { decodeScale_ = eighths; }
+  // The kind of pixels the data decodes to before any conversion.
+  TColorKind ColorKind() const noexcept;
+  // The next decode converts to sRGB through this (see TDecodeOptions::ToSrgb); none = as
+  // decoded.
+  void SetColorTransform(std::shared_ptr<const TColorTransform> transform) noexcept {
+    toSrgb_ = std::move(transform);
+  }
 
   void SetOnProgress(TProgressEvent handler) { onProgress_ = std::move(handler); }
   const TProgressEvent& OnProgress() const noexcept { return onProgress_; }
@@ -157,6 +165,7 @@ class TJPEGImage {
   bool progressive_;
   bool optimizeCoding_ = false;
   uint8_t decodeScale_ = 8;
+  std::shared_ptr<const TColorTransform> toSrgb_;
   TLoadLimits limits_;
   TProgressEvent onProgress_;
   TTickSource ticks_;

@@ -4,11 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 
 // clang-format off
 #include <jerror.h>
 // clang-format on
 
+#include "imaging/host_control.h"
 #include "jpegextra/jpeg_errors.h"
 #include "jpegextra/jpeg_image.h"
 #include "jpegextra/jpeg_message_codes.h"
@@ -101,9 +103,20 @@ bool OverScanBudget(CallContext& context, j_common_ptr info) noexcept {
   return true;
 }
 
+// A host that no longer wants the result stops the library here, between rows.
+bool CancelledByHost(CallContext& context) noexcept {
+  try {
+    CheckCancelled();
+    return false;
+  } catch (...) {
+    Keep(context, std::current_exception());
+    return true;
+  }
+}
+
 void ProgressMonitor(j_common_ptr info) {
   CallContext& context = ContextOf(info);
-  if (OverScanBudget(context, info)) Bail(context);
+  if (OverScanBudget(context, info) || CancelledByHost(context)) Bail(context);
   // Without a handler there is no one to report to; skip the clock as well.
   if (context.owner == nullptr || !context.owner->OnProgress()) return;
   if (!Report(context, info)) Bail(context);
@@ -152,13 +165,18 @@ void SkipInputData(j_decompress_ptr info, long count) {
 void TermSource(j_decompress_ptr) {}
 
 // Data destination, emptied 4096 bytes at a time. A stream that cannot take the bytes fails
-// with the library's output-write code.
-bool WriteAll(TMemoryStream& stream, const JOCTET* bytes, size_t count) noexcept {
+// with the library's output-write code, or its out-of-memory code when memory ran out.
+// Returns the code, 0 when the bytes were taken.
+int WriteAll(TMemoryStream& stream, const JOCTET* bytes, size_t count) noexcept {
   try {
     stream.Write(bytes, count);
-    return true;
+    return 0;
+  } catch (const EOutOfMemory&) {
+    return JERR_OUT_OF_MEMORY;
+  } catch (const std::bad_alloc&) {
+    return JERR_OUT_OF_MEMORY;
   } catch (...) {
-    return false;
+    return JERR_FILE_WRITE;
   }
 }
 
@@ -170,7 +188,8 @@ void InitDestination(j_compress_ptr info) {
 
 boolean EmptyOutputBuffer(j_compress_ptr info) {
   CallContext& context = ContextOf(info);
-  if (!WriteAll(*context.stream, context.buffer, kStreamBufferSize)) ERREXIT(info, JERR_FILE_WRITE);
+  if (const int code = WriteAll(*context.stream, context.buffer, kStreamBufferSize))
+    ERREXIT(info, code);
   context.destination.next_output_byte = context.buffer;
   context.destination.free_in_buffer = kStreamBufferSize;
   return TRUE;
@@ -179,8 +198,8 @@ boolean EmptyOutputBuffer(j_compress_ptr info) {
 void TermDestination(j_compress_ptr info) {
   CallContext& context = ContextOf(info);
   const size_t count = kStreamBufferSize - context.destination.free_in_buffer;
-  if (count != 0 && !WriteAll(*context.stream, context.buffer, count))
-    ERREXIT(info, JERR_FILE_WRITE);
+  if (const int code = count != 0 ? WriteAll(*context.stream, context.buffer, count) : 0)
+    ERREXIT(info, code);
 }
 
 void InitContext(CallContext& context, TJPEGImage* owner, TMemoryStream& stream) noexcept {

@@ -1,6 +1,10 @@
 // The EXIF block of a JPEG object as text lines name=value, its reader and its writer.
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <span>
+
 #include "jpegextra/memory_stream.h"
 #include "jpegextra/metadata/be_memory_stream.h"
 #include "jpegextra/metadata/exif_lookup.h"
@@ -24,7 +28,8 @@ class TExif {
   // Reads the APP1 payload held in payload (from its start). Returns true when the "Exif"
   // header, the byte-order mark and the number 42 check out, even if reading stops early.
   // Never raises: entries that point outside the payload are skipped, reading stops at a
-  // directory outside it, and each directory is visited at most once.
+  // directory outside it or one already read, and at the segment's budget
+  // (metadata_budget.h). A tag is read only in the directory it belongs to.
   bool ReadExif(TBEMemoryStream& payload, TEXIFThumbnail& thumbnail);
 
   // Appends a little-endian EXIF block (from "Exif" on) to output; nothing when no line belongs
@@ -37,5 +42,9 @@ class TExif {
     DecodeUtf8 = other.DecodeUtf8;
   }
 };
+
+// The resolution fields (XResolution, YResolution, ResolutionUnit) of the main directory of an
+// APP1 payload, as ReadExif would give them; nullopt when the header is not valid.
+std::optional<TStringList> ExifResolutionFields(std::span<const uint8_t> payload);
 
 }  // namespace quorvex

@@ -5,8 +5,10 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "jpegextra/metadata/exif.h"
+#include "jpegextra/metadata/metadata_budget.h"
 #include "jpegextra/metadata/number_text.h"
 #include "jpegextra/metadata/utf8.h"
 
@@ -18,6 +20,9 @@ constexpr uint16_t kGpsPointer = 0x8825;
 constexpr uint32_t kMaxValueCount = 4096;
 constexpr uint64_t kTiffStart = 6;  // offsets in the TIFF structure count from here
 constexpr size_t kEntrySize = 12;
+constexpr uint16_t kXResolution = 0x011A;
+constexpr uint16_t kYResolution = 0x011B;
+constexpr uint16_t kResolutionUnit = 0x0128;
 
 class TiffView {
  public:
@@ -203,44 +208,101 @@ bool ReadThumbnailDirectory(const TiffView& tiff, uint32_t t, bool decodeUtf8,
   return true;
 }
 
+// The payload's TIFF structure behind a valid header; nullopt without one.
+std::optional<TiffView> TiffOf(std::span<const uint8_t> bytes) noexcept {
+  if (bytes.size() < 20) return std::nullopt;
+  static constexpr uint8_t kHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
+  if (!std::equal(std::begin(kHeader), std::end(kHeader), bytes.begin())) return std::nullopt;
+  bool bigEndian;
+  if (bytes[6] == 'M' && bytes[7] == 'M')
+    bigEndian = true;
+  else if (bytes[6] == 'I' && bytes[7] == 'I')
+    bigEndian = false;
+  else
+    return std::nullopt;
+  const TiffView tiff(bytes, bigEndian);
+  if (tiff.Word(8) != 42) return std::nullopt;
+  return tiff;
+}
+
+// The table's row for a tag when the tag belongs in the directory being read: a GPS tag number
+// means something else in the main directory, and an Orientation inside the GPS directory is
+// not the picture's.
+const TExifLookupRecord* RowIn(uint16_t tag, TExifIfd directory) noexcept {
+  for (const TExifLookupRecord& row : ExifLookup())
+    if (row.Tag == tag && !row.Name.empty()) return row.Ifd == directory ? &row : nullptr;
+  return nullptr;
+}
+
+// What one segment may still cost.
+struct ReadBudget {
+  size_t Text = kMaxExifTextPerSegment;
+  size_t ValueBytes = kMaxExifValueBytesPerSegment;
+  size_t Entries = kMaxExifEntriesPerSegment;
+
+  // Charges a value of size bytes, whose text is at most textBound characters; false when the
+  // segment has spent its budget.
+  bool Take(uint64_t size, uint64_t textBound) noexcept {
+    if (size > ValueBytes || textBound > Text) return false;
+    ValueBytes -= static_cast<size_t>(size);
+    Text -= static_cast<size_t>(textBound);
+    return true;
+  }
+};
+
+// Most characters a value text can have: 24 for a signed rational and its comma.
+uint64_t TextBound(const TExifEntry& entry) noexcept {
+  switch (entry.Format) {
+    case TExifFormat::Rational:
+    case TExifFormat::SRational:
+      return 24 * uint64_t{entry.Count};
+    case TExifFormat::Long:
+      return 11 * uint64_t{entry.Count};
+    case TExifFormat::Short:
+      return 6 * uint64_t{entry.Count};
+    case TExifFormat::Byte:
+    case TExifFormat::Undefined:
+      return 4 * uint64_t{entry.Count};
+    case TExifFormat::Ascii:
+      return entry.Count;
+  }
+  return 0;
+}
+
 }  // namespace
 
 bool TExif::ReadExif(TBEMemoryStream& payload, TEXIFThumbnail& thumbnail) {
   thumbnail.Clear();
-  const std::span<const uint8_t> bytes = payload.Bytes();
-  if (bytes.size() < 20) return false;
-  static constexpr uint8_t kHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
-  if (!std::equal(std::begin(kHeader), std::end(kHeader), bytes.begin())) return false;
-  if (bytes[6] == 'M' && bytes[7] == 'M')
-    payload.BigEndian = true;
-  else if (bytes[6] == 'I' && bytes[7] == 'I')
-    payload.BigEndian = false;
-  else
-    return false;
-  const TiffView tiff(bytes, payload.BigEndian);
-  if (tiff.Word(8) != 42) return false;
+  const std::optional<TiffView> view = TiffOf(payload.Bytes());
+  if (!view) return false;
+  const TiffView& tiff = *view;
+  payload.BigEndian = payload.Bytes()[6] == 'M';
 
   if (!ThumbnailOnly) Fields.Clear();
-  enum class Directory { Main, Exif, Gps };
-  Directory directory = Directory::Main;
+  TExifIfd directory = TExifIfd::Main;
   uint32_t exifOffset = 0;
   uint32_t gpsOffset = 0;
   uint64_t at = uint64_t{tiff.Long(10)} + kTiffStart;
   if (at > tiff.Size()) return true;
+  // Pointers that lead back to a directory already read are not followed again.
+  std::vector<uint64_t> visited;
+  ReadBudget budget;
 
   for (;;) {
     if (!tiff.Has(at, 2)) return true;
+    visited.push_back(at);
     const uint32_t declared = tiff.Word(at);
     if (declared == 0) return true;
     at += 2;
     // A directory cut short by the end of the payload keeps the entries that are whole.
-    const uint32_t count =
-        static_cast<uint32_t>(std::min<uint64_t>(declared, (tiff.Size() - at) / kEntrySize));
+    const uint32_t count = static_cast<uint32_t>(
+        std::min<uint64_t>({declared, (tiff.Size() - at) / kEntrySize, budget.Entries}));
+    budget.Entries -= count;
     const uint64_t entriesAt = at;
     at += uint64_t{kEntrySize} * count;
 
     if (ThumbnailOnly) {
-      if (directory == Directory::Main && count == declared && tiff.Has(at, 4)) {
+      if (directory == TExifIfd::Main && count == declared && tiff.Has(at, 4)) {
         const uint32_t next = tiff.Long(at);
         if (next != 0) HasThumbnail = ReadThumbnailDirectory(tiff, next, DecodeUtf8, thumbnail);
       }
@@ -249,32 +311,59 @@ bool TExif::ReadExif(TBEMemoryStream& payload, TEXIFThumbnail& thumbnail) {
 
     for (uint32_t i = 0; i < count; ++i) {
       const TExifEntry entry = tiff.Entry(entriesAt + kEntrySize * i, true);
-      if (entry.Tag == kExifPointer) {
+      if (entry.Tag == kExifPointer && directory != TExifIfd::Gps) {
         exifOffset = entry.ValueOrOffset;
-      } else if (entry.Tag == kGpsPointer) {
+      } else if (entry.Tag == kGpsPointer && directory != TExifIfd::Gps) {
         gpsOffset = entry.ValueOrOffset;
       } else {
-        const std::string_view name = FindTagName(entry.Tag);
-        if (name.empty() || entry.Count < 1 || entry.Count > kMaxValueCount) continue;
-        if (const auto text = ValueText(tiff, entry, DecodeUtf8)) Fields.Add(name, *text);
+        const TExifLookupRecord* row = RowIn(entry.Tag, directory);
+        if (row == nullptr || entry.Count < 1 || entry.Count > kMaxValueCount) continue;
+        if (!budget.Take(ValueSize(entry), TextBound(entry))) return true;
+        if (const auto text = ValueText(tiff, entry, DecodeUtf8)) Fields.Add(row->Name, *text);
       }
     }
 
-    // Main, then EXIF, then GPS: each at most once, so pointers that lead back cannot loop.
-    if (directory == Directory::Main && exifOffset != 0) {
-      at = uint64_t{exifOffset} + kTiffStart;
-      if (at >= tiff.Size()) return true;
-      directory = Directory::Exif;
-      continue;
+    // Main, then EXIF, then GPS: each at most once, and none at an offset already read.
+    const auto unread = [&](uint32_t offset) {
+      at = uint64_t{offset} + kTiffStart;
+      return std::find(visited.begin(), visited.end(), at) == visited.end();
+    };
+    if (directory == TExifIfd::Main && exifOffset != 0) {
+      directory = TExifIfd::Exif;
+      if (unread(exifOffset)) {
+        if (at >= tiff.Size()) return true;
+        continue;
+      }
     }
-    if (directory != Directory::Gps && gpsOffset != 0) {
-      at = uint64_t{gpsOffset} + kTiffStart;
-      if (at >= tiff.Size()) return true;
-      directory = Directory::Gps;
-      continue;
+    if (directory != TExifIfd::Gps && gpsOffset != 0) {
+      directory = TExifIfd::Gps;
+      if (unread(gpsOffset)) {
+        if (at >= tiff.Size()) return true;
+        continue;
+      }
     }
     return true;
   }
+}
+
+std::optional<TStringList> ExifResolutionFields(std::span<const uint8_t> payload) {
+  const std::optional<TiffView> view = TiffOf(payload);
+  if (!view) return std::nullopt;
+  const TiffView& tiff = *view;
+  TStringList fields;
+  const uint64_t at = uint64_t{tiff.Long(10)} + kTiffStart;
+  if (!tiff.Has(at, 2)) return fields;
+  const uint64_t count = std::min<uint64_t>(tiff.Word(at), (tiff.Size() - at - 2) / kEntrySize);
+  for (uint64_t i = 0; i < count; ++i) {
+    const TExifEntry entry = tiff.Entry(at + 2 + kEntrySize * i, true);
+    if (entry.Tag != kXResolution && entry.Tag != kYResolution && entry.Tag != kResolutionUnit)
+      continue;
+    const TExifLookupRecord* row = RowIn(entry.Tag, TExifIfd::Main);
+    // A resolution is one or two numbers; long lists there say nothing of the picture.
+    if (row == nullptr || entry.Count < 1 || entry.Count > 16) continue;
+    if (const auto text = ValueText(tiff, entry, true)) fields.Add(row->Name, *text);
+  }
+  return fields;
 }
 
 }  // namespace quorvex

@@ -35,8 +35,9 @@ std::string DateText(const TIptcDate& date) {
   return text;
 }
 
+// The standard's HHMMSS±HHMM; the fields hold no zone, so the time is written as it is, at +0000.
 std::string TimeText(const TIptcTime& time) {
-  return TwoDigits(time.Hour) + ':' + TwoDigits(time.Minute) + ':' + TwoDigits(time.Second);
+  return TwoDigits(time.Hour) + TwoDigits(time.Minute) + TwoDigits(time.Second) + "+0000";
 }
 
 // Record-2 dataset numbers of the named fields.
@@ -267,7 +268,8 @@ TApp14Segment TFileInfo::BuildSegment() const {
   auto add = [&out](uint8_t number, const std::string& value) {
     if (!value.empty()) out.push_back({number, value});
   };
-  out.push_back({kRecordVersion, std::string("\x00\x02", 2)});
+  // The record version of the current standard, 4.
+  out.push_back({kRecordVersion, std::string("\x00\x04", 2)});
   add(kCaption, Caption);
   add(kCaptionWriter, CaptionWriter);
   add(kHeadline, Headline);

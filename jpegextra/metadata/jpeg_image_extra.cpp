@@ -33,7 +33,9 @@ void TJPEGImageExtra::ReadMetadata() {
 }
 
 void TJPEGImageExtra::WriteMetadata() {
-  if (Data() == nullptr) return;
+  TMemoryStream* data = Data();
+  if (data == nullptr) return;
+  metadata_.WriteKeptSegments(*data);
   WritePhotoshopSegment();
   WriteIccSegments();
   BuildExifThumbnail();

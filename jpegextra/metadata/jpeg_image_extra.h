@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "jpegextra/jpeg_image.h"
 #include "jpegextra/metadata/jpeg_metadata.h"
@@ -19,6 +21,13 @@ class TJPEGImageExtra : public TJPEGImage {
   const TICCProfile& IccProfile() const noexcept { return metadata_.IccProfile; }
   TEXIFThumbnail& Thumbnail() noexcept { return metadata_.Thumbnail; }
   const TEXIFThumbnail& Thumbnail() const noexcept { return metadata_.Thumbnail; }
+
+  // The segments the last load kept byte for byte.
+  TRawSegments& RawSegments() noexcept { return metadata_.Raw; }
+  // Segments the save writes after the JFIF header, before those of the other save steps.
+  void SetKeptSegments(std::vector<uint8_t> segments) noexcept {
+    metadata_.KeptSegments = std::move(segments);
+  }
 
   int32_t EstimatedQuality() const noexcept { return metadata_.EstimatedQuality; }
   double QualityVariance() const noexcept { return metadata_.QualityVariance; }

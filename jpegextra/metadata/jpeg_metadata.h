@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "jpegextra/memory_stream.h"
 #include "jpegextra/metadata/exif.h"
@@ -18,6 +19,15 @@ struct TResolution {
   uint16_t Y = 0;
 };
 
+// Segments a load keeps byte for byte, so that a picture made from it can carry them on: the
+// payloads, without marker and length.
+struct TRawSegments {
+  std::vector<uint8_t> Exif;                      // the first APP1 with a valid EXIF header
+  std::vector<uint8_t> Xmp;                       // the first APP1 XMP packet
+  std::vector<std::vector<uint8_t>> ExtendedXmp;  // APP1 extended-XMP chunks, in file order
+  std::vector<std::vector<uint8_t>> Photoshop;    // APP13 "Photoshop 3.0" segments, in order
+};
+
 class TJpegMetadata {
  public:
   TFileInfo FileInfo;
@@ -28,15 +38,25 @@ class TJpegMetadata {
   double QualityVariance = 0;    // variance of the table scaling percentages
   bool UseIccProfile = false;    // read APP2 ICC chunks on load, write them on save
   bool CreateThumbnail = false;  // build an EXIF thumbnail on save
+  TRawSegments Raw;              // what the last load kept byte for byte
+  // Complete segments (markers and lengths included) that the save puts after the JFIF header
+  // before the other save steps run: the metadata of another picture, made ready for this one.
+  std::vector<uint8_t> KeptSegments;
 
   // Walks the marker segments of data from its first byte to the first start-of-scan: APP13 to
-  // FileInfo, APP1 to Exif (an EXIF resolution then replaces a resolution of exactly 1 in dpi),
-  // DQT to the quality estimate, APP2 to IccProfile when UseIccProfile is on. FileInfo,
-  // IccProfile and the EXIF fields are emptied first. Leaves data at position 0.
+  // FileInfo, the first EXIF APP1 to Exif (every EXIF resolution in file order then replaces a
+  // resolution of exactly 1 in dpi), DQT to the quality estimate, APP2 to IccProfile when
+  // UseIccProfile is on (a profile only when every chunk 1..N came exactly once). Keeps the
+  // first EXIF payload, the XMP packets and the APP13 segments in Raw, within the budgets of
+  // metadata_budget.h. FileInfo, IccProfile, Raw and the EXIF fields are emptied first. Leaves
+  // data at position 0.
   // Raises EReadError "Stream read error" for an APP1 segment whose declared length is 0 or 1
   // or whose payload runs past the end; dpi keeps what earlier segments set. Nothing else in
   // the data makes it fail.
   void ReadMetadata(TMemoryStream& data, TResolution& dpi);
+
+  // Puts KeptSegments after the JFIF header of data, once.
+  void WriteKeptSegments(TMemoryStream& data);
 
   // Save steps. Each inserts its segment after the start-of-image marker and JFIF segment of
   // data, replacing a segment of the same kind that an earlier save or the loaded file put

@@ -33,6 +33,12 @@ void ReplaceSegments(TMemoryStream& data, uint8_t code, std::string_view signatu
 
 }  // namespace
 
+void TJpegMetadata::WriteKeptSegments(TMemoryStream& data) {
+  // Once in the data they stay there: a second save must not add them again.
+  InsertSegment(data, KeptSegments);
+  KeptSegments.clear();
+}
+
 void TJpegMetadata::WritePhotoshopSegment(TMemoryStream& data) const {
   if (!FileInfo.HasPhotoshopData) return;
   TMemoryStream segment;

@@ -6,12 +6,15 @@
 namespace quorvex {
 namespace {
 
-constexpr size_t kMaxDatasetLength = std::numeric_limits<uint16_t>::max();
 constexpr size_t kMaxSegmentLength = std::numeric_limits<uint16_t>::max();
 constexpr size_t kMaxNameLength = std::numeric_limits<uint8_t>::max();
+// From this length on a dataset's length field takes the extended form (top bit set, then the
+// number of length bytes): a plain 16-bit length with the top bit set would be read as one.
+constexpr size_t kExtendedLength = 0x8000;
 
-bool Fits(const TSegmentData& dataset) noexcept {
-  return dataset.Value.size() <= kMaxDatasetLength;
+// Bytes a dataset takes: marker, record, number, length field, value.
+uint64_t DatasetSize(const TSegmentData& dataset) noexcept {
+  return 5 + (dataset.Value.size() >= kExtendedLength ? 4 : 0) + uint64_t{dataset.Value.size()};
 }
 
 uint8_t ReadByte(TMemoryStream& stream) {
@@ -62,8 +65,7 @@ void ParseDatasets(const std::vector<uint8_t>& data, TSegmentList& datasets) {
 uint64_t TBIMSegment::DataSize() const noexcept {
   if (ResourceId != kIptcResource) return Text.size();
   uint64_t size = 0;
-  for (const TSegmentData& dataset : Datasets)
-    if (Fits(dataset)) size += 5 + dataset.Value.size();
+  for (const TSegmentData& dataset : Datasets) size += DatasetSize(dataset);
   return size;
 }
 
@@ -137,10 +139,14 @@ void TApp14Segment::WriteSegment(TMemoryStream& output) const {
     Put(out, size, 4);
     if (block.ResourceId == kIptcResource) {
       for (const TSegmentData& dataset : block.Datasets) {
-        if (!Fits(dataset)) continue;
         out += "\x1C\x02";
         out.push_back(static_cast<char>(dataset.DatasetNumber));
-        Put(out, dataset.Value.size(), 2);
+        if (dataset.Value.size() >= kExtendedLength) {
+          Put(out, 0x8004, 2);
+          Put(out, dataset.Value.size(), 4);
+        } else {
+          Put(out, dataset.Value.size(), 2);
+        }
         out += dataset.Value;
       }
     } else {

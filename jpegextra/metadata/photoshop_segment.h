@@ -28,7 +28,7 @@ struct TBIMSegment {
   std::string Text;       // data of a copyright-flag or URL block
   TSegmentList Datasets;  // datasets of an IPTC block
 
-  // Bytes of data the block writes (datasets too long for their length field are left out).
+  // Bytes of data the block writes; datasets of 32768 bytes or more take the extended length.
   uint64_t DataSize() const noexcept;
   friend bool operator==(const TBIMSegment&, const TBIMSegment&) = default;
 };

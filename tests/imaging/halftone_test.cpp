@@ -8,6 +8,7 @@
 #include <cmath>
 #include <vector>
 
+#include "imaging/errors.h"
 #include "imaging/resample_taps.h"
 #include "imaging/resize.h"
 #include "tests/imaging/image_helpers.h"
@@ -130,6 +131,8 @@ INSTANTIATE_TEST_SUITE_P(Ratios, HalftoneAgainstReference,
                                            StretchCase{300, 200, 7, 3}, StretchCase{17, 13, 1, 1},
                                            StretchCase{5, 1, 2, 1}, StretchCase{1, 9, 1, 4},
                                            StretchCase{600, 400, 599, 133},
+                                           // Odd sides halved.
+                                           StretchCase{1001, 751, 500, 375},
                                            // Enlarging, and one axis up with the other down.
                                            StretchCase{37, 23, 100, 61}, StretchCase{2, 2, 9, 5},
                                            StretchCase{1, 1, 6, 4}, StretchCase{50, 40, 20, 90},
@@ -278,6 +281,77 @@ TEST(HalftoneRounding, HalvingNoiseKeepsTheMeanBrightness) {
     return sum / (3.0 * image.Width() * image.Height());
   };
   EXPECT_NEAR(mean(*dest), mean(*source), 0.03);
+}
+
+}  // namespace
+}  // namespace quorvex::test
+
+namespace quorvex::test {
+namespace {
+
+// A source whose picture ends inside its last pixel (a DCT-scaled decode, sides rounded up):
+// that pixel weighs only the part the extent covers, and a result pixel is the mean over the
+// extent. Rows hold 1 pixel, so each case is one horizontal line; the vertical axis is 1 -> 1.
+TEST(HalftoneOverExtent, LastPixelWeighsWhatTheExtentCovers) {
+  struct Case {
+    std::vector<uint8_t> source;
+    TSourceExtent extent;
+    std::vector<uint8_t> expected;
+  };
+  const Case cases[] = {
+      // (10 + 20 + 250 / 2) / 2.5 = 62.
+      {{10, 20, 250}, {5, 2}, {62}},
+      // The whole source: the plain area average, (10 + 20 + 250) / 3 = 93.33.
+      {{10, 20, 250}, {3, 1}, {93}},
+      // 2.5 pixels into 2: (10 + 30 / 4) / 1.25 = 14, (30 * 3 / 4 + 250 / 2) / 1.25 = 118.
+      {{10, 30, 250}, {5, 2}, {14, 118}},
+      // 8 pixels of 1/8-scale blocks over a 57-pixel line: the last weighs 1/8.
+      {{0, 0, 0, 0, 0, 0, 0, 255}, {57, 8}, {4}},
+  };
+  for (const Case& c : cases) {
+    auto source = MakeImage(static_cast<int32_t>(c.source.size()), 1, TPixelFormat::pf24bit);
+    for (size_t x = 0; x < c.source.size(); ++x)
+      SetPixel(*source, static_cast<int32_t>(x), 0, {c.source[x], c.source[x], c.source[x]});
+    auto dest = MakeImage(static_cast<int32_t>(c.expected.size()), 1, TPixelFormat::pf24bit);
+    ShrinkHalftoneOver(*dest, *source, c.extent, {1, 1});
+    for (size_t x = 0; x < c.expected.size(); ++x)
+      EXPECT_EQ(Pixel(*dest, static_cast<int32_t>(x), 0)[0], c.expected[x])
+          << "case of " << c.source.size() << " pixels over " << c.extent.Numerator << "/"
+          << c.extent.Denominator << ", pixel " << x;
+  }
+  // An extent beyond the source, or smaller than the result, is refused.
+  auto source = MakeImage(3, 1, TPixelFormat::pf24bit);
+  auto dest = MakeImage(2, 1, TPixelFormat::pf24bit);
+  EXPECT_THROW(ShrinkHalftoneOver(*dest, *source, {7, 2}, {1, 1}), EInvalidGraphicOperation);
+  EXPECT_THROW(ShrinkHalftoneOver(*dest, *source, {3, 2}, {1, 1}), EInvalidGraphicOperation);
+}
+
+// Extents in eighths over a long line make the divisor of the mean large (8 * 2^20 - 1 times
+// 15), as a photo's odd sides do; every result is still the mean rounded to nearest.
+TEST(HalftoneOverExtent, LargeDivisorsStayExact) {
+  const int32_t width = 1 << 20;
+  const int64_t numerator = 8 * int64_t{width} - 1;
+  auto source = MakeRandomImage(width, 2, TPixelFormat::pf24bit, 41);
+  for (const int32_t destWidth : {1, 3, 1001, 699050}) {
+    auto dest = MakeImage(destWidth, 1, TPixelFormat::pf24bit);
+    ShrinkHalftoneOver(*dest, *source, {numerator, 8}, {15, 8, true});
+    const double span = static_cast<double>(numerator) / 8 / destWidth;
+    for (int32_t x = 0; x < destWidth; ++x) {
+      const double low = x * span, high = (x + 1) * span;
+      for (int c = 0; c < 3; ++c) {
+        // The picture covers the last 15/8 rows: the top row weighs 7/15, the bottom one 8/15.
+        double sum = 0;
+        for (auto j = static_cast<int32_t>(low); j < width && j < high; ++j) {
+          const double covered = std::min<double>(j + 1, high) - std::max<double>(j, low);
+          sum +=
+              covered * (7 * source->ScanLine(0)[3 * j + c] + 8 * source->ScanLine(1)[3 * j + c]);
+        }
+        const double exact = sum / 15 / span;
+        ASSERT_LE(std::fabs(dest->ScanLine(0)[3 * x + c] - exact), 0.5 + 1e-6)
+            << destWidth << " pixels, pixel " << x << " channel " << c;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <thread>
+
 #include "imaging/errors.h"
 #include "tests/imaging/image_helpers.h"
 
@@ -73,6 +76,35 @@ TEST_P(RasterCopy, CopyIsExactAndIndependent) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, RasterCopy,
                          ::testing::Values(TPixelFormat::pf24bit, TPixelFormat::pf8bit));
+
+// Large rasters reuse the memory of rasters that are gone: a new one is still black all over,
+// whether it is as large as the last one or somewhat smaller, and on several threads at once.
+TEST(RasterMemory, NewRastersAreBlackWhateverTheOldOnesHeld) {
+  const auto blackEverywhere = [](const TBitmap& image) {
+    for (int32_t y = 0; y < image.Height(); ++y) {
+      const uint8_t* row = image.ScanLine(y);
+      for (int32_t i = 0; i < 3 * image.Width(); ++i)
+        if (row[i] != 0) return false;
+    }
+    return true;
+  };
+  const auto round = [&](int32_t width, int32_t height) {
+    for (const int32_t side : {height, height - 300, height}) {
+      TBitmap image;
+      image.SetSize(width, side);
+      if (!blackEverywhere(image)) return false;
+      for (int32_t y = 0; y < image.Height(); ++y) std::memset(image.Row(y), 0xA5, 3 * width);
+    }
+    return true;
+  };
+  // 12 and 18 MiB: beyond the size where rasters get memory of their own.
+  EXPECT_TRUE(round(2000, 2000));
+  bool second = false;
+  std::thread other([&] { second = round(2000, 3000); });
+  EXPECT_TRUE(round(2000, 2000));
+  other.join();
+  EXPECT_TRUE(second);
+}
 
 }  // namespace
 }  // namespace quorvex::test

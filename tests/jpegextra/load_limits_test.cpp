@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <fstream>
 
+#include "imaging/errors.h"
+#include "jpegextra/jpeg_encoder.h"
 #include "jpegextra/jpeg_image.h"
 #include "jpegextra/jpeg_message_codes.h"
 #include "jpegextra/libjpeg_binding.h"
@@ -185,6 +187,27 @@ TEST(LoadLimitsTest, TheLibraryFailsAllocationsBeyondItsShare) {
       code = e.Code();
     }
     EXPECT_EQ(code, share < (1u << 20) ? Release6aMessageCode(JERR_NO_BACKING_STORE) : -1) << share;
+  }
+}
+
+}  // namespace
+}  // namespace quorvex
+
+namespace quorvex {
+namespace {
+
+// Progressive and optimized output keep every coefficient of the frame besides the raster being
+// saved: for a 13000 x 13000 colour picture that is about 1 GB, past the budget, so the save is
+// refused before the library allocates anything.
+TEST(SaveBudgetTest, SeveralScansOrOptimizedTablesPastTheBudgetAreRefusedBeforeEncoding) {
+  TBitmap raster;
+  raster.SetPixelFormat(TPixelFormat::pf24bit);
+  raster.SetSize(13000, 13000);
+  for (const TEncodeOptions options : {TEncodeOptions{90, false, true, false},
+                                       TEncodeOptions{90, false, false, true}}) {
+    TMemoryStream out;
+    EXPECT_THROW(EncodeJPEG(raster, options, out, nullptr), EOutOfMemory);
+    EXPECT_EQ(out.Size(), 0u);
   }
 }
 

@@ -154,7 +154,7 @@ TEST(FileInfoBuild, CaptionOnly) {
   const TBIMSegment& block = segment.Resources[0];
   EXPECT_EQ(block.ResourceId, kIptcResource);
   EXPECT_EQ(block.ResourceName, "Caption");
-  EXPECT_EQ(block.Datasets, (TSegmentList{{0, std::string("\x00\x02", 2)}, {120, "A caption"}}));
+  EXPECT_EQ(block.Datasets, (TSegmentList{{0, std::string("\x00\x04", 2)}, {120, "A caption"}}));
   EXPECT_EQ(block.DataSize(), 5u + 2 + 5 + 9);
 
   TMemoryStream out;
@@ -163,7 +163,7 @@ TEST(FileInfoBuild, CaptionOnly) {
   const std::string expected =
       std::string("\xFF\xED\x00\x38", 4) + std::string("Photoshop 3.0", 14) + "8BIM" +
       std::string("\x04\x04\x07", 3) + "Caption" + std::string("\x00\x00\x00\x15", 4) +
-      std::string("\x1C\x02\x00\x00\x02\x00\x02", 7) + std::string("\x1C\x02\x78\x00\x09", 5) +
+      std::string("\x1C\x02\x00\x00\x02\x00\x04", 7) + std::string("\x1C\x02\x78\x00\x09", 5) +
       "A caption" + std::string(1, '\0');
   EXPECT_EQ(bytes, expected);
 }
@@ -183,11 +183,11 @@ TEST(FileInfoBuild, OrderDatesTimesListsAndExtraBlocks) {
   info.CopyrightFlag = true;
   const TApp14Segment segment = info.BuildSegment();
   ASSERT_EQ(segment.Resources.size(), 3u);
-  EXPECT_EQ(segment.Resources[0].Datasets, (TSegmentList{{0, std::string("\x00\x02", 2)},
+  EXPECT_EQ(segment.Resources[0].Datasets, (TSegmentList{{0, std::string("\x00\x04", 2)},
                                                          {120, "cap"},
                                                          {5, "name"},
                                                          {30, "20010203"},
-                                                         {60, "09:05:07"},
+                                                         {60, "090507+0000"},
                                                          {47, "19991231"},
                                                          {25, "k1"},
                                                          {25, "k2"},

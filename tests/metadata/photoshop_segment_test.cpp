@@ -154,18 +154,24 @@ TEST(PhotoshopSegment, HeaderOnlyAndEmptyPayloads) {
   EXPECT_TRUE(Parse(std::string("Photoshop 3.0", 14) + "8BI").Resources.empty());
 }
 
-TEST(PhotoshopSegment, DatasetsTooLongForTheirLengthFieldAreLeftOut) {
-  TApp14Segment segment;
-  segment.Header = "Photoshop 3.0";
-  TBIMSegment block{kIptcResource, "Caption", "", {}};
-  block.Datasets.push_back({120, std::string(65536, 'x')});
-  block.Datasets.push_back({5, "kept"});
-  segment.Resources.push_back(block);
-  EXPECT_EQ(block.DataSize(), 9u);
-  const std::string bytes = Written(segment);
-  const TApp14Segment back = Parse(bytes.substr(4));
-  ASSERT_EQ(back.Resources.size(), 1u);
-  EXPECT_EQ(back.Resources[0].Datasets, (TSegmentList{{5, "kept"}}));
+TEST(PhotoshopSegment, LongDatasetsTakeTheExtendedLength) {
+  for (const size_t length : {32767u, 32768u, 40000u}) {
+    TApp14Segment segment;
+    segment.Header = "Photoshop 3.0";
+    TBIMSegment block{kIptcResource, "Caption", "", {}};
+    block.Datasets.push_back({120, std::string(length, 'x')});
+    block.Datasets.push_back({5, "kept"});
+    segment.Resources.push_back(block);
+    const bool extended = length >= 32768;
+    EXPECT_EQ(block.DataSize(), 5 + (extended ? 4 : 0) + length + 9) << length;
+    const std::string bytes = Written(segment);
+    const size_t field = bytes.find("\x1C\x02\x78");
+    ASSERT_NE(field, std::string::npos);
+    EXPECT_EQ(static_cast<uint8_t>(bytes[field + 3]), extended ? 0x80 : length >> 8) << length;
+    const TApp14Segment back = Parse(bytes.substr(4));
+    ASSERT_EQ(back.Resources.size(), 1u);
+    EXPECT_EQ(back.Resources[0].Datasets, block.Datasets) << length;
+  }
 }
 
 TEST(PhotoshopSegment, ASegmentTooLongForItsLengthFieldIsNotWritten) {
