@@ -62,6 +62,29 @@ bool WriteAll(int fd, std::span<const uint8_t> bytes) {
   return true;
 }
 
+enum class OldContent { kRead, kUnreadable, kFailed };
+
+// The content of the regular file described by info (open for writing only), read through a
+// descriptor of its own; kUnreadable when the caller may write the file but not read it.
+OldContent ReadOldContent(const std::string& name, const struct stat& info,
+                          std::vector<uint8_t>& bytes) {
+  FileDescriptor file(::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!file.valid()) return errno == EACCES ? OldContent::kUnreadable : OldContent::kFailed;
+  struct stat opened;
+  if (::fstat(file.get(), &opened) != 0 || opened.st_dev != info.st_dev ||
+      opened.st_ino != info.st_ino)
+    return OldContent::kFailed;
+  bytes.resize(static_cast<size_t>(info.st_size));
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::read(file.get(), bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return OldContent::kFailed;
+    done += static_cast<size_t>(n);
+  }
+  return OldContent::kRead;
+}
+
 [[noreturn]] void CannotWrite(const std::string& name) {
   throw EFCreateError("Cannot create file \"" + name + "\"");
 }
@@ -153,6 +176,11 @@ bool WriteInPlace(const std::string& name, std::span<const uint8_t> bytes) {
       ::fstat(file.get(), &info) != 0)
     return false;
   if (!S_ISREG(info.st_mode)) return WriteAll(file.get(), bytes) && file.Close();
+  // The node cannot be swapped for a complete new one, so the old content is kept to be put back
+  // if the new one cannot be written whole: never a torn file.
+  std::vector<uint8_t> old;
+  const OldContent kept = ReadOldContent(name, info, old);
+  if (kept == OldContent::kFailed) return false;
   // Room first: on a full disk the old content stays whole.
   if (bytes.size() > static_cast<uint64_t>(info.st_size) &&
       ::fallocate(file.get(), FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(bytes.size())) != 0 &&
@@ -160,9 +188,15 @@ bool WriteInPlace(const std::string& name, std::span<const uint8_t> bytes) {
     return false;
   if ((info.st_mode & (S_ISUID | S_ISGID)) != 0 && ::fchmod(file.get(), info.st_mode & 0777) != 0)
     return false;
-  return WriteAll(file.get(), bytes) &&
-         ::ftruncate(file.get(), static_cast<off_t>(bytes.size())) == 0 &&
-         ::fdatasync(file.get()) == 0 && file.Close();
+  if (WriteAll(file.get(), bytes) &&
+      ::ftruncate(file.get(), static_cast<off_t>(bytes.size())) == 0 &&
+      ::fdatasync(file.get()) == 0)
+    return file.Close();
+  // Put the old content back; the call that failed may well fail again, so this is all it can do.
+  if (kept == OldContent::kRead && ::lseek(file.get(), 0, SEEK_SET) == 0 &&
+      WriteAll(file.get(), old) && ::ftruncate(file.get(), static_cast<off_t>(old.size())) == 0)
+    ::fdatasync(file.get());
+  return false;
 }
 
 }  // namespace
@@ -184,7 +218,8 @@ std::vector<uint8_t> ReadWholeFile(const std::string& name) {
   while (done < bytes.size()) {
     const ssize_t n = ::read(file.get(), bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n < 0) throw EReadError();
+    if (n == 0) break;
     done += static_cast<size_t>(n);
   }
   // A file that shrank while being read is read as far as it goes.

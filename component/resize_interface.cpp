@@ -1,12 +1,18 @@
 #include "component/resize_interface.h"
 
 #include "component/resize_object.h"
+#include "comserver/text_conversion.h"
 
 namespace quorvex {
 
 template <class Body>
 HRESULT TResizeInterface::Call(Body&& body) {
-  return owner_.SafeCall(std::forward<Body>(body));
+  return owner_.SafeCall([&] {
+    // The long work of the member may be stopped, or its memory held, by the host of the call.
+    TCallHostControl host;
+    const THostControlScope scope(host.Offered());
+    body();
+  });
 }
 
 template <class T, class Getter>
@@ -150,6 +156,69 @@ HRESULT TResizeInterface::put_OptimizeCoding(VARIANT_BOOL Value) {
 }
 HRESULT TResizeInterface::get_SourceQuality(LONG* Value) {
   return Get(Value, [&] { return owner_.SourceQuality(); });
+}
+HRESULT TResizeInterface::get_KeepMetadataParts(BSTR* Value) {
+  if (Value == nullptr) return E_POINTER;
+  *Value = nullptr;
+  return Call([&] { *Value = Utf8ToNewBstr(owner_.KeepMetadataParts()); });
+}
+HRESULT TResizeInterface::put_KeepMetadataParts(BSTR Value) {
+  return Call([&] { owner_.SetKeepMetadataParts(BstrToUtf8(Value)); });
+}
+HRESULT TResizeInterface::get_Metadata(BSTR* Value) {
+  if (Value == nullptr) return E_POINTER;
+  *Value = nullptr;
+  return Call([&] { *Value = Utf8ToNewBstr(owner_.Metadata()); });
+}
+HRESULT TResizeInterface::get_ConvertToSRGB(VARIANT_BOOL* Value) {
+  return Get(Value, [&] { return owner_.ConvertToSRGB(); });
+}
+HRESULT TResizeInterface::put_ConvertToSRGB(VARIANT_BOOL Value) {
+  return Call([&] { owner_.SetConvertToSRGB(Value); });
+}
+HRESULT TResizeInterface::get_ColorProfile(BSTR* Value) {
+  if (Value == nullptr) return E_POINTER;
+  *Value = nullptr;
+  return Call([&] { *Value = Utf8ToNewBstr(owner_.ColorProfile()); });
+}
+
+HRESULT TResizeInterface::get_OutputFormat(BSTR* Value) {
+  if (Value == nullptr) return E_POINTER;
+  *Value = nullptr;
+  return Call([&] { *Value = owner_.OutputFormat(); });
+}
+HRESULT TResizeInterface::put_OutputFormat(BSTR Value) {
+  return Call([&] { owner_.SetOutputFormat(Value); });
+}
+HRESULT TResizeInterface::get_ContentType(BSTR* Value) {
+  if (Value == nullptr) return E_POINTER;
+  *Value = nullptr;
+  return Call([&] { *Value = owner_.ContentType(); });
+}
+HRESULT TResizeInterface::FillBox(LONG Width, LONG Height) {
+  return Call([&] { owner_.FillBox(Width, Height); });
+}
+HRESULT TResizeInterface::get_Gravity(BSTR* Value) {
+  if (Value == nullptr) return E_POINTER;
+  *Value = nullptr;
+  return Call([&] { *Value = owner_.Gravity(); });
+}
+HRESULT TResizeInterface::put_Gravity(BSTR Value) {
+  return Call([&] { owner_.SetGravity(Value); });
+}
+HRESULT TResizeInterface::get_Fit(BSTR* Value) {
+  if (Value == nullptr) return E_POINTER;
+  *Value = nullptr;
+  return Call([&] { *Value = owner_.Fit(); });
+}
+HRESULT TResizeInterface::put_Fit(BSTR Value) {
+  return Call([&] { owner_.SetFit(Value); });
+}
+HRESULT TResizeInterface::get_Sharpen(DOUBLE* Value) {
+  return Get(Value, [&] { return owner_.Sharpen(); });
+}
+HRESULT TResizeInterface::put_Sharpen(DOUBLE Value) {
+  return Call([&] { owner_.SetSharpen(Value); });
 }
 
 }  // namespace quorvex

@@ -1,16 +1,16 @@
-// IResize2 (and so IResize, which it extends) as the Resize object carries it: every member runs
-// its body under the automation layer's exception handler, so a failure comes back as a result code
-// with error information.
+// IResize3 (and so IResize2 and IResize, which it extends) as the Resize object carries it: every
+// member runs its body under the automation layer's exception handler, so a failure comes back as a
+// result code with error information.
 #pragma once
 
-#include "component/com_object.h"
 #include "component/quorvex_interface.h"
+#include "comserver/com_object.h"
 
 namespace quorvex {
 
 class TResize;
 
-class TResizeInterface final : public TInterfaceEntry<IResize2, TResize> {
+class TResizeInterface final : public TInterfaceEntry<IResize3, TResize> {
  public:
   using TInterfaceEntry::TInterfaceEntry;
 
@@ -61,6 +61,23 @@ class TResizeInterface final : public TInterfaceEntry<IResize2, TResize> {
   HRESULT STDMETHODCALLTYPE get_OptimizeCoding(VARIANT_BOOL* Value) override;
   HRESULT STDMETHODCALLTYPE put_OptimizeCoding(VARIANT_BOOL Value) override;
   HRESULT STDMETHODCALLTYPE get_SourceQuality(LONG* Value) override;
+  HRESULT STDMETHODCALLTYPE get_KeepMetadataParts(BSTR* Value) override;
+  HRESULT STDMETHODCALLTYPE put_KeepMetadataParts(BSTR Value) override;
+  HRESULT STDMETHODCALLTYPE get_Metadata(BSTR* Value) override;
+  HRESULT STDMETHODCALLTYPE get_ConvertToSRGB(VARIANT_BOOL* Value) override;
+  HRESULT STDMETHODCALLTYPE put_ConvertToSRGB(VARIANT_BOOL Value) override;
+  HRESULT STDMETHODCALLTYPE get_ColorProfile(BSTR* Value) override;
+
+  HRESULT STDMETHODCALLTYPE get_OutputFormat(BSTR* Value) override;
+  HRESULT STDMETHODCALLTYPE put_OutputFormat(BSTR Value) override;
+  HRESULT STDMETHODCALLTYPE get_ContentType(BSTR* Value) override;
+  HRESULT STDMETHODCALLTYPE FillBox(LONG Width, LONG Height) override;
+  HRESULT STDMETHODCALLTYPE get_Gravity(BSTR* Value) override;
+  HRESULT STDMETHODCALLTYPE put_Gravity(BSTR Value) override;
+  HRESULT STDMETHODCALLTYPE get_Fit(BSTR* Value) override;
+  HRESULT STDMETHODCALLTYPE put_Fit(BSTR Value) override;
+  HRESULT STDMETHODCALLTYPE get_Sharpen(DOUBLE* Value) override;
+  HRESULT STDMETHODCALLTYPE put_Sharpen(DOUBLE Value) override;
 
  private:
   template <class Body>

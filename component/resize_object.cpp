@@ -8,15 +8,15 @@
 
 #include "component/component_errors.h"
 #include "component/file_access.h"
-#include "component/text_conversion.h"
+#include "comserver/text_conversion.h"
 #include "jpegextra/memory_stream.h"
 #include "jpegextra/metadata/jpeg_image_extra.h"
+#include "quorvex_version.h"
 
 namespace quorvex {
 
 namespace {
 
-constexpr char kVersion[] = "Quorvex 1.0.0.6.";
 constexpr char kNoImage[] = "No image loaded.";
 constexpr char kVariantInFailed[] = "VariantIn has failed to read an image.";
 
@@ -83,8 +83,9 @@ TResize::TResize(TComObjectFactory* factory, IUnknown* outer) : TASPMTSObject(fa
 TResize::~TResize() = default;
 
 void* TResize::GetInterface(REFIID iid) noexcept {
-  if (IsEqualIID(iid, IID_IResize) || IsEqualIID(iid, IID_IResize2))
-    return static_cast<IResize2*>(&interface_);
+  if (IsEqualIID(iid, IID_IResize) || IsEqualIID(iid, IID_IResize2) ||
+      IsEqualIID(iid, IID_IResize3))
+    return static_cast<IResize3*>(&interface_);
   return TASPMTSObject::GetInterface(iid);
 }
 
@@ -106,19 +107,20 @@ void TResize::SetMaxPixels(LONG value) noexcept {
 }
 
 BSTR TResize::Version() const {
-  return Utf8ToNewBstr(kVersion);
+  return Utf8ToNewBstr(QUORVEX_VERSION_TEXT);
 }
 
-void TResize::LoadJpeg(std::vector<uint8_t> bytes) {
+void TResize::LoadJpeg(std::vector<uint8_t> bytes, TThumbnailLoad* thumbnail) {
   TJPEGImageExtra jpeg;
   jpeg.SetLoadLimits(loadLimits_);
   // The profile is read on every load, so that KeepMetadata may be turned on afterwards.
   jpeg.SetUseIccProfile(true);
   jpeg.LoadFromBytes(std::move(bytes));
-  jpeg.SetDecodeScale(DecodeScaleFor(jpeg));
+  jpeg.SetDecodeScale(DecodeScaleFor(jpeg, thumbnail));
+  TColorLoad color = PlanColor(jpeg, thumbnail);
   TBitmap decoded;
   jpeg.AssignTo(decoded);
-  FinishLoad(jpeg, decoded);
+  FinishLoad(jpeg, decoded, color);
 }
 
 void TResize::CopySettingsFrom(const TResize& other) noexcept {
@@ -128,8 +130,14 @@ void TResize::CopySettingsFrom(const TResize& other) noexcept {
   backgroundColor_ = other.backgroundColor_;
   autoOrient_ = other.autoOrient_;
   keepMetadata_ = other.keepMetadata_;
+  keptParts_ = other.keptParts_;
+  convertToSrgb_ = other.convertToSrgb_;
   progressive_ = other.progressive_;
   optimizeCoding_ = other.optimizeCoding_;
+  gravity_ = other.gravity_;
+  cover_ = other.cover_;
+  sharpen_ = other.sharpen_;
+  outputFormat_ = other.outputFormat_;
   loadLimits_ = other.loadLimits_;
 }
 
@@ -139,14 +147,25 @@ void TResize::AdoptLoadFrom(TResize& other) noexcept {
   grayScale_ = other.grayScale_;
   orientation_ = other.orientation_;
   sourceQuality_ = other.sourceQuality_;
+  pictureFacts_ = std::move(other.pictureFacts_);
   metadata_ = other.metadata_;
+  colorProfile_.swap(other.colorProfile_);
+  srgbConverted_ = other.srgbConverted_;
 }
 
 void TResize::LoadFromFile(BSTR Filename) {
+  LoadFile(Filename, nullptr);
+}
+
+void TResize::VariantIn(const VARIANT& JPGData) {
+  LoadArray(JPGData, nullptr);
+}
+
+void TResize::LoadFile(BSTR Filename, TThumbnailLoad* thumbnail) {
   const std::string name = BstrToFileName(Filename);
   if (!IsExistingFile(name)) throw EInvalidGraphic("File not found or permission incorrect.");
   try {
-    LoadJpeg(ReadWholeFile(name));
+    LoadJpeg(ReadWholeFile(name), thumbnail);
   } catch (const EFOpenError&) {
     throw EInvalidGraphic("Cannot open file - the permission may be incorrect.");
   } catch (const std::exception&) {
@@ -154,12 +173,12 @@ void TResize::LoadFromFile(BSTR Filename) {
   }
 }
 
-void TResize::VariantIn(const VARIANT& JPGData) {
+void TResize::LoadArray(const VARIANT& JPGData, TThumbnailLoad* thumbnail) {
   // The argument is only read and never kept, so its bytes are copied once, straight into the
   // data the JPEG object keeps.
   std::vector<uint8_t> bytes = CopyArrayBytes(FindArray(JPGData));
   try {
-    LoadJpeg(std::move(bytes));
+    LoadJpeg(std::move(bytes), thumbnail);
   } catch (const std::exception&) {
     throw EInvalidGraphic(kVariantInFailed);
   }
@@ -172,6 +191,7 @@ void TResize::RequireImage() const {
 }
 
 std::vector<uint8_t> TResize::EncodeImage() const {
+  if (outputFormat_ != TOutputFormat::Jpeg) return EncodeInOutputFormat();
   TJPEGImageExtra jpeg;
   jpeg.Assign(image_);
   jpeg.SetQuality(static_cast<uint8_t>(jpgQuality_));

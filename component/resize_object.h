@@ -5,18 +5,27 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
-#include "component/com_object.h"
 #include "component/resize_interface.h"
+#include "comserver/com_object.h"
+#include "imageformats/output_format.h"
+#include "imaging/fill_box.h"
+#include "imaging/halftone.h"
 #include "imaging/raster_image.h"
 #include "jpegextra/load_limits.h"
+#include "jpegextra/metadata/metadata_json.h"
+#include "jpegextra/metadata/metadata_parts.h"
 #include "platform/winapi.h"
 
 namespace quorvex {
 
 class TJPEGImageExtra;
+class TColorTransform;
 struct TKeptMetadata;
+struct TOutputPicture;
 
 // The variant a chain of VT_BYREF | VT_VARIANT references ends at, as the loads read their
 // argument; a chain too deep to be anything but a loop, or a null link, is an invalid argument.
@@ -66,6 +75,43 @@ class TResize : public TASPMTSObject {
   LONG Orientation() const noexcept { return orientation_; }
   LONG SourceQuality() const noexcept { return sourceQuality_; }
 
+  // Settings of IResize3 for fitting. Gravity places FillBox's cut ("center", a compass point,
+  // "attention" or "entropy"); Fit "cover" makes LoadThumbnail fill its box instead of fitting
+  // inside it; Sharpen is the strength of the unsharp mask after every shrink (0 = none). Names
+  // are taken in any case; an unknown one fails and changes nothing.
+  BSTR Gravity() const;
+  void SetGravity(BSTR value);
+  BSTR Fit() const;
+  void SetFit(BSTR value);
+  double Sharpen() const noexcept { return sharpen_; }
+  void SetSharpen(double value);
+  // Settings of IResize3. The format every output writes ("jpeg", "webp", "avif" or "png", any
+  // case; another name fails and changes nothing), and the media type StreamImage announces.
+  BSTR OutputFormat() const;
+  void SetOutputFormat(BSTR value);
+  BSTR ContentType() const;
+
+  // Setting of IResize3: which metadata output keeps, a comma list of exif, gps, iptc, xmp and
+  // icc; the empty list leaves it to KeepMetadata (all or none). An unknown name raises and
+  // leaves the setting as it was. The getter gives the list in that order.
+  std::string KeepMetadataParts() const;
+  void SetKeepMetadataParts(std::string_view list);
+
+  // Settings of IResize3 for colour. With ConvertToSRGB on, every load converts the pixels from
+  // the embedded ICC profile (CMYK without one: the default CMYK profile) to sRGB, and output
+  // then carries no profile; a profile that cannot be used leaves the pixels as decoded.
+  // ColorProfile is the description of the last load's embedded profile, "" when it has none
+  // or one that cannot be used.
+  VARIANT_BOOL ConvertToSRGB() const noexcept {
+    return convertToSrgb_ ? VARIANT_TRUE : VARIANT_FALSE;
+  }
+  void SetConvertToSRGB(VARIANT_BOOL value);
+  const std::string& ColorProfile() const noexcept { return colorProfile_; }
+
+  // The last load's metadata as JSON text (jpegextra/metadata/metadata_json.h); "{}" before
+  // any load.
+  std::string Metadata() const;
+
   // Loading. A file over the load limits fails like any other invalid file.
   void LoadFromFile(BSTR Filename);
   void VariantIn(const VARIANT& JPGData);
@@ -91,6 +137,10 @@ class TResize : public TASPMTSObject {
   void CropImage(LONG X1, LONG Y1, LONG X2, LONG Y2);
   void FlipHorizontal();
   void FlipVertical();
+  // Exactly Width x Height: scaled (never enlarged) until the picture covers the box, then cut
+  // along the Gravity. A picture smaller than the box gives the largest cut of the box's aspect it
+  // holds; a side <= 0 is derived from the other as ResizeImage derives it.
+  void FillBox(LONG Width, LONG Height);
 
   // The load step that turns a decoded picture upright by the orientation its file recorded,
   // when AutoOrient is on. Returns whether it turned anything.
@@ -100,7 +150,7 @@ class TResize : public TASPMTSObject {
   const TBitmap& Image() const noexcept { return image_; }
 
  protected:
-  // The current image as JPEG bytes with the object's quality, DPI and grayscale settings.
+  // The current image in the output format with the object's quality, DPI and grayscale settings.
   std::vector<uint8_t> EncodeImage() const;
   // Makes result the current image; the last step of every successful load and transform.
   void ReplaceImage(TBitmap& result) noexcept { image_.Swap(result); }
@@ -109,32 +159,60 @@ class TResize : public TASPMTSObject {
   IDispatch* DispatchInterfaceEntry() noexcept override { return &interface_; }
 
  private:
-  // A LoadThumbnail under way: its box and, once the header is read, the exact size the load
-  // ends at when it decodes at a reduced scale.
+  // The plan a LoadThumbnail hands to its load: the box; the load completes it, once the header
+  // is read, with the exact size it ends at when it decodes at a reduced scale.
   struct TThumbnailLoad {
     LONG BoxWidth = 0;
     LONG BoxHeight = 0;
     bool Scaled = false;
     int32_t Width = 0;
     int32_t Height = 0;
+    // What the scaled (and turned) picture's columns and rows stand for of the full frame.
+    TSourceExtent ExtentX;
+    TSourceExtent ExtentY;
+    // The conversion to sRGB left for the shrunk picture.
+    std::shared_ptr<const TColorTransform> ToSrgb;
+  };
+  // What a load does about colour: the profile's description, and whether its pixels become
+  // sRGB.
+  struct TColorLoad {
+    std::string Description;
+    bool Converted = false;
   };
 
-  void LoadJpeg(std::vector<uint8_t> bytes);
+  // LoadFromFile and VariantIn, given the plan of a thumbnail load (or nullptr for a plain one).
+  void LoadFile(BSTR Filename, TThumbnailLoad* thumbnail);
+  void LoadArray(const VARIANT& JPGData, TThumbnailLoad* thumbnail);
+  void LoadJpeg(std::vector<uint8_t> bytes, TThumbnailLoad* thumbnail);
   // The end of every load: orients the decoded picture, keeps the metadata of the loaded object
   // and makes both, with what the load found, the object's state. Nothing changes if it fails.
-  void FinishLoad(TJPEGImageExtra& jpeg, TBitmap& decoded);
+  void FinishLoad(TJPEGImageExtra& jpeg, TBitmap& decoded, TColorLoad& color);
+  // Reads the profile of a loaded file and, with ConvertToSRGB on, gives the decode (or, for a
+  // scaled thumbnail, the shrunk picture) its conversion (resize_color.cpp).
+  TColorLoad PlanColor(TJPEGImageExtra& jpeg, TThumbnailLoad* thumbnail);
   // With KeepMetadata on, gives the encoder the metadata kept from the last load.
+  // The metadata parts the output keeps (nullopt: none), and what it is as a picture.
+  std::optional<TMetadataParts> KeptParts() const;
+  TOutputPicture OutputPicture() const;
   void PutKeptMetadata(TJPEGImageExtra& encoder) const;
+  // EncodeImage for the formats other than JPEG (resize_formats.cpp).
+  std::vector<uint8_t> EncodeInOutputFormat() const;
   // The eighths of full size a load decodes at: 8 unless a thumbnail load can finish from a
-  // smaller picture (resize_thumbnail.cpp).
-  uint8_t DecodeScaleFor(const TJPEGImageExtra& jpeg);
+  // smaller picture, which its plan then describes (resize_thumbnail.cpp).
+  uint8_t DecodeScaleFor(const TJPEGImageExtra& jpeg, TThumbnailLoad* thumbnail) const;
   // The settings a load and its output work with, taken from another object.
   void CopySettingsFrom(const TResize& other) noexcept;
   // Makes what other loaded (image, DPI, grayscale and what the load found) this object's own.
   void AdoptLoadFrom(TResize& other) noexcept;
   // The encoded image as a byte array with bounds 1..N, owned by the caller.
   SAFEARRAY* EncodeToArray() const;
+  // The image resized to width x height (sharpened after a shrink), within the pixel bound.
+  // With extents, the image is a scaled decode whose picture covers only that much of it.
+  std::unique_ptr<TBitmap> Resized(int64_t width, int64_t height,
+                                   const TThumbnailLoad* extents = nullptr) const;
   void ResizeTo(int64_t width, int64_t height);
+  // Makes the `cut` window of picture, placed by the Gravity, the image.
+  void CutAlongGravity(const TBitmap& picture, TSize cut);
   void RequireImage() const;
 
   TBitmap image_;
@@ -144,14 +222,24 @@ class TResize : public TASPMTSObject {
   OLE_COLOR backgroundColor_ = 0xFFFFFF;
   bool autoOrient_ = false;
   bool keepMetadata_ = false;
+  // Set only by a non-empty KeepMetadataParts; the parts are then kept whatever KeepMetadata says.
+  std::optional<TMetadataParts> keptParts_;
+  bool convertToSrgb_ = false;
+  std::string colorProfile_;
+  // The image's pixels were converted to sRGB by its load, so its source profile is not kept.
+  bool srgbConverted_ = false;
   bool progressive_ = false;
   bool optimizeCoding_ = false;
+  TGravity gravity_ = TGravity::Center;
+  bool cover_ = false;
+  double sharpen_ = 0;
   LONG orientation_ = 1;
   LONG sourceQuality_ = 0;
+  TPictureFacts pictureFacts_;
+  TOutputFormat outputFormat_ = TOutputFormat::Jpeg;
   // Shared with objects that adopt this one's load, never changed once made.
   std::shared_ptr<const TKeptMetadata> metadata_;
   TLoadLimits loadLimits_;
-  std::optional<TThumbnailLoad> thumbnail_;
   TResizeInterface interface_{*this};
 };
 

@@ -4,12 +4,14 @@
 #include <limits>
 #include <memory>
 
-#include "component/ole_errors.h"
+#include "comserver/ole_errors.h"
 #include "component/resize_object.h"
 #include "imaging/errors.h"
+#include "imaging/fit_in_box.h"
 #include "imaging/flip.h"
 #include "imaging/resize.h"
 #include "imaging/rotate.h"
+#include "imaging/sharpen.h"
 
 namespace quorvex {
 
@@ -68,12 +70,27 @@ void CopyRectangle(const TBitmap& source, TBitmap& dest, int64_t left, int64_t t
 
 }  // namespace
 
-void TResize::ResizeTo(int64_t width, int64_t height) {
+std::unique_ptr<TBitmap> TResize::Resized(int64_t width, int64_t height,
+                                          const TThumbnailLoad* extents) const {
   const int32_t w = CheckedSide(width), h = CheckedSide(height);
   RequireWithin(w, h, LoadLimits().MaxPixels);
   std::unique_ptr<TBitmap> result = std::make_unique<TBitmap>();
-  ResizeBitmap(w, h, result, image_);
-  ReplaceImage(*result);
+  if (extents != nullptr) {
+    result->SetPixelFormat(image_.PixelFormat());
+    result->SetSize(w, h);
+    ShrinkHalftoneOver(*result, image_, extents->ExtentX, extents->ExtentY);
+  } else {
+    ResizeBitmap(w, h, result, image_);
+  }
+  if (w > 0 && h > 0)
+    SharpenAfterShrink(*result, sharpen_,
+                       std::max(static_cast<double>(image_.Width()) / w,
+                                static_cast<double>(image_.Height()) / h));
+  return result;
+}
+
+void TResize::ResizeTo(int64_t width, int64_t height) {
+  ReplaceImage(*Resized(width, height));
 }
 
 void TResize::ResizeImage(LONG Width, LONG Height) {
@@ -96,16 +113,14 @@ void TResize::ScaleImage(LONG Factor) {
 }
 
 void TResize::ResizeBox(LONG Width, LONG Height) {
-  if (Width >= image_.Width() && Height >= image_.Height()) return;
-  // IEEE division: a box side of 0 gives an infinite or undefined ratio, and the comparison
-  // below then ends in ResizeImage(0, 0) or the early return above; nothing traps.
-  const double rw = static_cast<double>(image_.Width()) / Width;
-  const double rh = static_cast<double>(image_.Height()) / Height;
-  // Through the object's own interface, as a script would call it: a failure keeps its result
-  // code, and its message loses the trailing full stop.
-  const HRESULT result =
-      rw > rh ? interface_.ResizeImage(Width, 0) : interface_.ResizeImage(0, Height);
-  if (FAILED(result)) RaiseFailedCall(result);
+  // The resize is a nested call to ResizeImage as far as the script can tell: a failure keeps
+  // its result code, and its message loses the trailing full stop.
+  try {
+    if (const auto size = FitInBox(image_.Width(), image_.Height(), Width, Height))
+      ResizeTo(size->Width, size->Height);
+  } catch (...) {
+    RaiseAsNestedCallFailure();
+  }
 }
 
 void TResize::RotateImage(FLOAT Angle) {

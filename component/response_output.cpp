@@ -1,7 +1,7 @@
 // StreamImage: the encoded image straight into the response of the current web request.
-#include "component/ole_errors.h"
+#include "comserver/ole_errors.h"
 #include "component/resize_object.h"
-#include "component/text_conversion.h"
+#include "comserver/text_conversion.h"
 #include "platform/com_ptr.h"
 
 namespace quorvex {
@@ -37,7 +37,7 @@ void TResize::StreamImage() {
   // The response is looked up afresh for every call, and the first failure ends the sequence.
   Checked([&] { return Response()->put_Expires(0); });
   Checked([&] { return Response()->Clear(); });
-  Checked([&] { return Response()->put_ContentType(TBstr(Utf8ToNewBstr("Image/jpeg")).get()); });
+  Checked([&] { return Response()->put_ContentType(TBstr(ContentType()).get()); });
   Checked([&] { return Response()->BinaryWrite(bytes.value); });
 }
 

@@ -1,10 +1,11 @@
 // The module's four exported entry points and its start-up: the server object and the class
 // factory of Resize, created on the first call into the module.
+#include <atomic>
 #include <memory>
 #include <mutex>
 
-#include "component/class_factory.h"
-#include "component/com_server.h"
+#include "comserver/class_factory.h"
+#include "comserver/com_server.h"
 #include "component/quorvex_interface.h"
 #include "component/resize_object.h"
 
@@ -36,34 +37,41 @@ HMODULE ThisModule() {
   return module;
 }
 
-// Start-up runs once, on the first call, rather than while the loader holds its lock. When it
-// fails (the type information is missing or inconsistent) there is no class factory, and every
-// entry point reports that.
-ServerModule& Module() {
+// Start-up runs on the first call rather than while the loader holds its lock. When it fails
+// there is no class factory and the entry point reports that; the next call tries again, so that
+// a start-up that met a passing shortage (memory, file handles) does not disable the module for
+// the life of the process, while missing or inconsistent type information fails every time.
+// Null until start-up has succeeded.
+ServerModule* Module() {
   static ServerModule module;
-  static std::once_flag started;
-  std::call_once(started, [] {
-    try {
-      module.server = std::make_unique<TComServer>(ThisModule());
-      module.resizeFactory = std::make_unique<TAutoObjectFactory>(
-          *module.server,
-          [](TComObjectFactory& factory, IUnknown* outer) -> std::unique_ptr<TComObject> {
-            return std::make_unique<TResize>(&factory, outer);
-          },
-          CLSID_Resize, "TResize", std::vector<IID>{IID_IResize, IID_IResize2},
-          TClassInstancing::ciMultiInstance, TThreadingModel::tmBoth);
-    } catch (...) {
-      module.resizeFactory.reset();
-    }
-  });
-  return module;
+  static std::mutex starting;
+  static std::atomic<bool> started{false};
+  if (started.load(std::memory_order_acquire)) return &module;
+  const std::lock_guard<std::mutex> lock(starting);
+  if (started.load(std::memory_order_relaxed)) return &module;
+  try {
+    module.server = std::make_unique<TComServer>(ThisModule());
+    module.resizeFactory = std::make_unique<TAutoObjectFactory>(
+        *module.server,
+        [](TComObjectFactory& factory, IUnknown* outer) -> std::unique_ptr<TComObject> {
+          return std::make_unique<TResize>(&factory, outer);
+        },
+        CLSID_Resize, "TResize", std::vector<IID>{IID_IResize, IID_IResize2, IID_IResize3},
+        TClassInstancing::ciMultiInstance, TThreadingModel::tmBoth);
+  } catch (...) {
+    module.resizeFactory.reset();
+    module.server.reset();
+    return nullptr;
+  }
+  started.store(true, std::memory_order_release);
+  return &module;
 }
 
 HRESULT UpdateRegistry(bool doRegister) {
   try {
-    ServerModule& module = Module();
-    if (!module.server || !module.resizeFactory) return E_FAIL;
-    module.server->UpdateRegistry(doRegister);
+    ServerModule* module = Module();
+    if (module == nullptr) return E_FAIL;
+    module->server->UpdateRegistry(doRegister);
     return S_OK;
   } catch (...) {
     return E_FAIL;
@@ -77,9 +85,9 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid
   if (ppv == nullptr) return E_POINTER;
   *ppv = nullptr;
   try {
-    quorvex::ServerModule& module = quorvex::Module();
+    quorvex::ServerModule* module = quorvex::Module();
     quorvex::TComObjectFactory* factory =
-        module.server ? module.server->ClassManager().GetFactoryFromClassID(rclsid) : nullptr;
+        module ? module->server->ClassManager().GetFactoryFromClassID(rclsid) : nullptr;
     if (factory == nullptr) return CLASS_E_CLASSNOTAVAILABLE;
     return factory->QueryInterface(riid, ppv);
   } catch (...) {
@@ -89,8 +97,8 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid
 
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
   try {
-    const quorvex::ServerModule& module = quorvex::Module();
-    return !module.server || module.server->CanUnloadNow() ? S_OK : S_FALSE;
+    const quorvex::ServerModule* module = quorvex::Module();
+    return module == nullptr || module->server->CanUnloadNow() ? S_OK : S_FALSE;
   } catch (...) {
     return S_FALSE;
   }

@@ -64,6 +64,8 @@ typedef char16_t WCHAR;
 typedef WCHAR OLECHAR;
 typedef OLECHAR* LPOLESTR;
 typedef const OLECHAR* LPCOLESTR;
+// A literal of the automation character type (L"..." under Windows).
+#define OLESTR(str) u##str
 typedef WCHAR* LPWSTR;
 typedef const WCHAR* LPCWSTR;
 typedef CHAR* LPSTR;

@@ -300,9 +300,10 @@ HRESULT WINAPI SafeArrayUnaccessData(SAFEARRAY* psa) {
 
 HRESULT WINAPI SafeArrayPtrOfIndex(SAFEARRAY* psa, LONG* rgIndices, void** ppvData) {
   if (psa == nullptr || rgIndices == nullptr || ppvData == nullptr) return E_INVALIDARG;
-  // rgIndices[0] is the leftmost dimension, which is stored last; it varies slowest.
+  // The data is in column-major order: rgIndices[0], the leftmost dimension (stored last),
+  // varies fastest, so the offset is built from the rightmost index (stored first) inwards.
   size_t offset = 0;
-  for (USHORT i = 0; i < psa->cDims; ++i) {
+  for (USHORT i = psa->cDims; i-- > 0;) {
     const SAFEARRAYBOUND& bound = psa->rgsabound[psa->cDims - 1 - i];
     const int64_t index = static_cast<int64_t>(rgIndices[i]) - bound.lLbound;
     if (index < 0 || index >= static_cast<int64_t>(bound.cElements)) return DISP_E_BADINDEX;

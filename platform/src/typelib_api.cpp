@@ -141,13 +141,14 @@ constexpr platform_detail::BoundaryGuard<HRESULT, E_OUTOFMEMORY> Guarded;
 // Calls visit(info, attributes) for each dispatch interface and automation-compatible
 // interface of the library: the ones marshalled by the library's description.
 template <typename Visit>
-void ForEachAutomationInterface(ITypeLib* library, Visit&& visit) {
+HRESULT ForEachAutomationInterface(ITypeLib* library, Visit&& visit) {
   const UINT count = library->GetTypeInfoCount();
   for (UINT i = 0; i < count; ++i) {
+    // A type that cannot be read is not skipped: its keys would be left out or left behind.
     quorvex::TComPtr<ITypeInfo> info;
-    if (FAILED(library->GetTypeInfo(i, info.Put()))) continue;
+    if (const HRESULT hr = library->GetTypeInfo(i, info.Put()); FAILED(hr)) return hr;
     TYPEATTR* typeAttr = nullptr;
-    if (FAILED(info->GetTypeAttr(&typeAttr))) continue;
+    if (const HRESULT hr = info->GetTypeAttr(&typeAttr); FAILED(hr)) return hr;
     const TYPEATTR attributes = *typeAttr;
     info->ReleaseTypeAttr(typeAttr);
     if (attributes.typekind == TKIND_DISPATCH ||
@@ -155,6 +156,7 @@ void ForEachAutomationInterface(ITypeLib* library, Visit&& visit) {
          (attributes.wTypeFlags & TYPEFLAG_FOLEAUTOMATION)))
       visit(info.get(), attributes);
   }
+  return S_OK;
 }
 
 const char16_t* kProxyStubDispatch = u"{00020424-0000-0000-C000-000000000046}";
@@ -205,11 +207,22 @@ HRESULT WINAPI QueryPathOfRegTypeLib(REFGUID guid, USHORT wMaj, USHORT wMin, LCI
       LONG size = sizeof path;
       const std::u16string sub = Hex(candidate) + u"\\win64";
       HKEY probe = nullptr;
-      if (RegOpenKeyExW(key, sub.c_str(), 0, KEY_READ, &probe) != ERROR_SUCCESS) continue;
+      const LSTATUS opened = RegOpenKeyExW(key, sub.c_str(), 0, KEY_READ, &probe);
+      if (opened == ERROR_FILE_NOT_FOUND) continue;
+      if (opened != ERROR_SUCCESS) {
+        // Unreadable is not unregistered: a caller would skip what is still there.
+        hr = TYPE_E_REGISTRYACCESS;
+        break;
+      }
       RegCloseKey(probe);
-      if (RegQueryValueW(key, sub.c_str(), path, &size) == ERROR_SUCCESS) {
+      const LSTATUS read = RegQueryValueW(key, sub.c_str(), path, &size);
+      if (read == ERROR_SUCCESS) {
         *lpbstrPathName = platform_detail::MakeBstr(platform_detail::WideView(path));
         hr = S_OK;
+        break;
+      }
+      if (read != ERROR_FILE_NOT_FOUND) {
+        hr = TYPE_E_REGISTRYACCESS;
         break;
       }
     }
@@ -257,7 +270,7 @@ HRESULT WINAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR 
       return TYPE_E_REGISTRYACCESS;
 
     bool written = true;
-    ForEachAutomationInterface(ptlib, [&](ITypeInfo* info, const TYPEATTR& t) {
+    const HRESULT read = ForEachAutomationInterface(ptlib, [&](ITypeInfo* info, const TYPEATTR& t) {
       quorvex::TBstr typeName;
       info->GetDocumentation(MEMBERID_NIL, typeName.Put(), nullptr, nullptr, nullptr);
       const std::u16string interfaceName(platform_detail::WideView(typeName.get()));
@@ -273,6 +286,7 @@ HRESULT WINAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR 
                 WriteKey(HKEY_CLASSES_ROOT, key + u"\\TypeLib", &libGuid) &&
                 WriteKey(HKEY_CLASSES_ROOT, key + u"\\TypeLib", &version, u"Version");
     });
+    if (FAILED(read)) return read;
     return written ? S_OK : TYPE_E_REGISTRYACCESS;
   });
 }
@@ -282,24 +296,51 @@ HRESULT WINAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, 
   if (syskind != SYS_WIN16 && syskind != SYS_WIN32 && syskind != SYS_WIN64) return E_INVALIDARG;
   return Guarded([&]() -> HRESULT {
     quorvex::TBstr path;
-    if (FAILED(QueryPathOfRegTypeLib(libID, wVerMajor, wVerMinor, lcid, path.Put())))
-      return TYPE_E_LIBNOTREGISTERED;
+    // Not registered, or the registry could not be read: either way nothing is deleted.
+    const HRESULT found = QueryPathOfRegTypeLib(libID, wVerMajor, wVerMinor, lcid, path.Put());
+    if (FAILED(found) && found != TYPE_E_LIBNOTREGISTERED) return found;
+    // A key that stays (other than one that is not there) fails the call; the rest still go.
+    bool gone = true;
+    const auto remove = [&](const std::u16string& key) {
+      const LSTATUS status = RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
+      gone = gone && (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND);
+    };
     quorvex::TComPtr<ITypeLib> lib;
-    const HRESULT loaded = LoadTypeLibEx(path.get(), REGKIND_NONE, lib.Put());
+    // Without a path (an earlier call stopped after removing it) only the version key is left.
+    const HRESULT loaded =
+        SUCCEEDED(found) ? LoadTypeLibEx(path.get(), REGKIND_NONE, lib.Put()) : found;
     if (SUCCEEDED(loaded)) {
-      ForEachAutomationInterface(lib.get(), [&](ITypeInfo*, const TYPEATTR& t) {
-        const std::u16string key = u"Interface\\" + GuidText(t.guid);
-        for (const char16_t* sub : {u"\\ProxyStubClsid", u"\\ProxyStubClsid32", u"\\TypeLib"})
-          RegDeleteKeyW(HKEY_CLASSES_ROOT, (key + sub).c_str());
-        RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
-      });
+      const HRESULT read =
+          ForEachAutomationInterface(lib.get(), [&](ITypeInfo*, const TYPEATTR& t) {
+            const std::u16string key = u"Interface\\" + GuidText(t.guid);
+            for (const char16_t* sub : {u"\\ProxyStubClsid", u"\\ProxyStubClsid32", u"\\TypeLib"})
+              remove(key + sub);
+            remove(key);
+          });
+      if (FAILED(read)) return read;
+    } else if (SUCCEEDED(found) && std::filesystem::exists(platform_detail::ToUtf8(
+                                       platform_detail::WideView(path.get())))) {
+      // The library is there but could not be read: its interfaces' keys would stay behind.
+      return loaded;
     }
+    // The path entry goes last, so that a call that failed finds the library again to retry.
+    if (!gone) return TYPE_E_REGISTRYACCESS;
     // The path entry, then the version key when nothing else is left under it.
     const std::u16string libKey = LibraryKey(libID, wVerMajor, wVerMinor);
-    RegDeleteKeyW(HKEY_CLASSES_ROOT, (libKey + u"\\" + Hex(lcid) + u"\\win64").c_str());
-    RegDeleteKeyW(HKEY_CLASSES_ROOT, (libKey + u"\\" + Hex(lcid)).c_str());
+    remove(libKey + u"\\" + Hex(lcid) + u"\\win64");
+    remove(libKey + u"\\" + Hex(lcid));
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, libKey.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    const LSTATUS opened = RegOpenKeyExW(HKEY_CLASSES_ROOT, libKey.c_str(), 0, KEY_READ, &key);
+    if (FAILED(found) && opened == ERROR_FILE_NOT_FOUND) {
+      // Never registered, or an earlier call stopped just before the GUID key: refused while
+      // other versions live under it.
+      const LSTATUS status =
+          RegDeleteKeyW(HKEY_CLASSES_ROOT, (u"TypeLib\\" + GuidText(libID)).c_str());
+      return status == ERROR_NOT_ENOUGH_MEMORY || status == ERROR_REGISTRY_IO_FAILED
+                 ? TYPE_E_REGISTRYACCESS
+                 : found;
+    }
+    if (opened == ERROR_SUCCESS) {
       bool onlyOwnKeys = true;
       for (DWORD i = 0;; ++i) {
         char16_t sub[256];
@@ -312,13 +353,17 @@ HRESULT WINAPI UnRegisterTypeLib(REFGUID libID, WORD wVerMajor, WORD wVerMinor, 
       }
       RegCloseKey(key);
       if (onlyOwnKeys) {
-        RegDeleteKeyW(HKEY_CLASSES_ROOT, (libKey + u"\\FLAGS").c_str());
-        RegDeleteKeyW(HKEY_CLASSES_ROOT, (libKey + u"\\HELPDIR").c_str());
-        RegDeleteKeyW(HKEY_CLASSES_ROOT, libKey.c_str());
+        remove(libKey + u"\\FLAGS");
+        remove(libKey + u"\\HELPDIR");
+        remove(libKey);
         const std::u16string guidKey = u"TypeLib\\" + GuidText(libID);
-        RegDeleteKeyW(HKEY_CLASSES_ROOT, guidKey.c_str());  // fails while other versions exist
+        // Refused while other versions exist, which is as it should be.
+        const LSTATUS status = RegDeleteKeyW(HKEY_CLASSES_ROOT, guidKey.c_str());
+        gone = gone && status != ERROR_NOT_ENOUGH_MEMORY && status != ERROR_REGISTRY_IO_FAILED;
       }
+    } else if (opened != ERROR_FILE_NOT_FOUND) {
+      gone = false;
     }
-    return S_OK;
+    return gone ? S_OK : TYPE_E_REGISTRYACCESS;
   });
 }

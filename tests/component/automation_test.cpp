@@ -10,9 +10,10 @@
 #include <set>
 
 #include "component/quorvex_interface.h"
-#include "component/text_conversion.h"
+#include "comserver/text_conversion.h"
 #include "platform/com_ptr.h"
 #include "platform/object_context.h"
+#include "quorvex_version.h"
 #include "tests/support/external_tools.h"
 #include "tests/support/test_files.h"
 #include "tests/support/test_response.h"
@@ -156,7 +157,7 @@ TEST_F(ModuleTest, EveryDispatchIdentifierReachesItsMember) {
   VARIANT version;
   VariantInit(&version);
   ASSERT_EQ(Invoke(resize.get(), 18, DISPATCH_PROPERTYGET, {}, &version), S_OK);
-  EXPECT_EQ(BstrToUtf8(V_BSTR(&version)), "Quorvex 1.0.0.6.");
+  EXPECT_EQ(BstrToUtf8(V_BSTR(&version)), QUORVEX_VERSION_TEXT);
   VariantClear(&version);
   VARIANT grey;
   VariantInit(&grey);
@@ -219,8 +220,8 @@ TEST_F(ModuleTest, ErrorInformationIsSupportedOnEveryInterfaceTheObjectAnswers) 
     HRESULT expected;
   } cases[] = {{&IID_IUnknown, S_OK},          {&IID_IDispatch, S_OK},
                {&IID_IResize, S_OK},           {&IID_IResize2, S_OK},
-               {&IID_ISupportErrorInfo, S_OK}, {&IID_IProvideClassInfo, S_OK},
-               {&IID_IClassFactory, S_FALSE}};
+               {&IID_IResize3, S_OK},          {&IID_ISupportErrorInfo, S_OK},
+               {&IID_IProvideClassInfo, S_OK}, {&IID_IClassFactory, S_FALSE}};
   for (const auto& c : cases) {
     TComPtr<IUnknown> other;
     EXPECT_EQ(resize->QueryInterface(*c.iid, other.PutVoid()) == S_OK, c.expected == S_OK);
@@ -239,13 +240,17 @@ TEST_F(ModuleTest, ResizeBoxReportsItsInnerCallsFailure) {
   EXPECT_EQ(width, 100);
 }
 
-TEST_F(ModuleTest, ObjectAnswersItsSixInterfaces) {
+TEST_F(ModuleTest, ObjectAnswersItsSevenInterfaces) {
   TComPtr<IResize> resize = NewResize();
   for (const IID* iid : {&IID_IUnknown, &IID_ISupportErrorInfo, &IID_IProvideClassInfo,
-                         &IID_IDispatch, &IID_IResize, &IID_IResize2}) {
+                         &IID_IDispatch, &IID_IResize, &IID_IResize2, &IID_IResize3}) {
     TComPtr<IUnknown> other;
     EXPECT_EQ(resize->QueryInterface(*iid, other.PutVoid()), S_OK);
   }
+  // Every table the object answers is one and the same, the newest extending the others.
+  TComPtr<IResize3> third;
+  ASSERT_EQ(resize->QueryInterface(IID_IResize3, third.PutVoid()), S_OK);
+  EXPECT_EQ(static_cast<IResize*>(third.get()), resize.get());
   TComPtr<IUnknown> none;
   EXPECT_EQ(resize->QueryInterface(IID_IClassFactory, none.PutVoid()), E_NOINTERFACE);
   EXPECT_FALSE(none);
@@ -547,11 +552,14 @@ std::string GetByName(IDispatch* dispatch, const std::string& name) {
   VariantInit(&text);
   if (FAILED(Invoke(dispatch, IdOf(dispatch, name), DISPATCH_PROPERTYGET, {}, &value)))
     return "<failed>";
-  const std::string type = V_VT(&value) == VT_BOOL ? "bool:" : "long:";
+  const std::string type = V_VT(&value) == VT_BOOL   ? "bool:"
+                           : V_VT(&value) == VT_BSTR ? "string:"
+                                                     : "long:";
   if (V_VT(&value) == VT_BOOL) return type + (V_BOOL(&value) ? "True" : "False");
   VariantChangeType(&text, &value, 0, VT_BSTR);
   const std::string result = type + BstrToUtf8(V_BSTR(&text));
   VariantClear(&text);
+  VariantClear(&value);
   return result;
 }
 
@@ -605,6 +613,75 @@ TEST_F(ModuleTest, SecondInterfaceMembersByNameWithTheirDefaultsAndRoundTrips) {
   LONG quality = 0;
   EXPECT_EQ(static_cast<IResize*>(second.get())->get_JPGQuality(&quality), S_OK);
   EXPECT_EQ(quality, 90) << "inherited members through IResize2's table";
+}
+
+// ---- IResize3 ----
+
+// Fitting through IResize3's table and by name from a script's dispatch view, with the message of
+// a refused name.
+TEST_F(ModuleTest, FillBoxAndItsSettingsThroughEitherSurface) {
+  TComPtr<IResize> resize = NewResize();
+  TComPtr<IResize3> third;
+  ASSERT_EQ(resize->QueryInterface(IID_IResize3, third.PutVoid()), S_OK);
+  LoadedPhoto(resize.get(), 640, 480);
+  EXPECT_EQ(third->put_Gravity(TBstr(Utf8ToNewBstr("NorthWest")).get()), S_OK);
+  TBstr gravity;
+  EXPECT_EQ(third->get_Gravity(gravity.Put()), S_OK);
+  EXPECT_EQ(BstrToUtf8(gravity.get()), "northwest");
+  EXPECT_EQ(third->put_Gravity(TBstr(Utf8ToNewBstr("up")).get()), E_UNEXPECTED);
+  EXPECT_EQ(ThreadError().description, "Unsupported gravity.");
+  EXPECT_EQ(third->put_Sharpen(0.5), S_OK);
+  DOUBLE sharpen = 0;
+  EXPECT_EQ(third->get_Sharpen(&sharpen), S_OK);
+  EXPECT_EQ(sharpen, 0.5);
+  EXPECT_EQ(Invoke(resize.get(), IdOf(resize.get(), "fillbox"), DISPATCH_METHOD,
+                   {LongValue(100), LongValue(300)}),
+            S_OK);
+  LONG width = 0, height = 0;
+  resize->get_Width(&width);
+  resize->get_Height(&height);
+  EXPECT_EQ(width, 300);
+  EXPECT_EQ(height, 100);
+  VARIANT fit;
+  VariantInit(&fit);
+  V_VT(&fit) = VT_BSTR;
+  V_BSTR(&fit) = Utf8ToNewBstr("tile");
+  EXPECT_EQ(Invoke(resize.get(), IdOf(resize.get(), "Fit"), DISPATCH_PROPERTYPUT, {fit}),
+            E_UNEXPECTED);
+  EXPECT_EQ(ThreadError().description, "Unsupported fit.");
+  VariantClear(&fit);
+}
+
+// The output format by name, and the media type StreamImage then sends.
+TEST_F(ModuleTest, OutputFormatByNameDecidesWhatStreamImageSends) {
+  TComPtr<IResize> resize = NewResize();
+  LoadedPhoto(resize.get(), 30, 20);
+  EXPECT_EQ(IdOf(resize.get(), "outputformat"), 31);
+  EXPECT_EQ(IdOf(resize.get(), "ContentType"), 32);
+  auto put = [&](const char* name) {
+    VARIANT value;
+    V_VT(&value) = VT_BSTR;
+    V_BSTR(&value) = Utf8ToNewBstr(name);
+    const HRESULT result = Invoke(resize.get(), 31, DISPATCH_PROPERTYPUT, {value});
+    VariantClear(&value);
+    return result;
+  };
+  EXPECT_EQ(GetByName(resize.get(), "ContentType"), "string:Image/jpeg");
+  EXPECT_EQ(put("WebP"), S_OK);
+  EXPECT_EQ(put("tiff"), E_UNEXPECTED);
+  EXPECT_EQ(ThreadError().description, "Unsupported output format.");
+  EXPECT_EQ(GetByName(resize.get(), "OutputFormat"), "string:webp");
+  EXPECT_EQ(Invoke(resize.get(), 32, DISPATCH_PROPERTYPUT, {LongValue(1)}), DISP_E_MEMBERNOTFOUND)
+      << "read-only";
+  TestResponse response;
+  {
+    ObjectContextScope context(&response);
+    ASSERT_EQ(resize->StreamImage(), S_OK);
+  }
+  EXPECT_EQ(response.calls, (std::vector<std::string>{"Expires=0", "Clear",
+                                                      "ContentType=image/webp", "BinaryWrite"}));
+  ASSERT_GT(response.body.size(), 12u);
+  EXPECT_EQ(std::string(response.body.begin() + 8, response.body.begin() + 12), "WEBP");
 }
 
 // A transform whose result would exceed MaxPixels fails as an allocation does, nothing changed.

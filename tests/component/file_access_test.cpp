@@ -19,7 +19,7 @@
 
 #include "platform/com_ptr.h"
 #include "component/resize_object.h"
-#include "component/text_conversion.h"
+#include "comserver/text_conversion.h"
 #include "tests/support/failure.h"
 #include "tests/support/test_files.h"
 

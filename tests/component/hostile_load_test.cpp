@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "component/resize_object.h"
-#include "component/text_conversion.h"
+#include "comserver/text_conversion.h"
 #include "tests/support/failure.h"
 #include "tests/support/hostile_jpeg.h"
 #include "tests/support/test_files.h"

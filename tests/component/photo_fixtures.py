@@ -3,7 +3,9 @@
 oriented DIR: stored_N.jpg for N = 1..8, the same upright picture stored so that EXIF
 Orientation N shows it upright, and upright_N.ppm, what Pillow shows for stored_N.jpg.
 tagged DIR: tagged.jpg (EXIF fields, Orientation 6, thumbnail, IPTC keywords, ICC profile),
-bare.jpg (the same without a thumbnail) and profile.icc, the profile's bytes.
+bare.jpg (the same without a thumbnail) and profile.icc, the profile's bytes; described.jpg
+(bare.jpg with rationals, GPS south-west below sea level, IPTC and XMP fields) and
+progressive.jpg (progressive, 4:2:2, no metadata).
 """
 import subprocess
 import sys
@@ -55,6 +57,15 @@ def tagged(folder):
              f"-ICC_Profile<={folder}/profile.icc", f"{folder}/bare.jpg")
     subprocess.run(["cp", f"{folder}/bare.jpg", f"{folder}/tagged.jpg"], check=True)
     exiftool(f"-ThumbnailImage<={folder}/thumb.jpg", f"{folder}/tagged.jpg")
+    subprocess.run(["cp", f"{folder}/bare.jpg", f"{folder}/described.jpg"], check=True)
+    exiftool("-n", "-FNumber=2.8", "-ExposureTime=0.004", "-ExposureCompensation=-0.7",
+             "-GPSLatitude=15.835554", "-GPSLatitudeRef=S", "-GPSLongitude=48.015791",
+             "-GPSLongitudeRef=W", "-GPSAltitude=12.5", "-GPSAltitudeRef=1",
+             "-GPSTimeStamp=02:16:08", "-GPSDateStamp=2020:08:28", "-IPTC:City=Lisboa",
+             "-IPTC:Keywords=alpha", "-IPTC:Keywords=beta", "-XMP-dc:Title=Quay at dusk",
+             "-XMP-xmp:Rating=3", "-XMP-dc:Creator=A. Person", f"{folder}/described.jpg")
+    upright(64, 48).save(f"{folder}/progressive.jpg", quality=80, progressive=True,
+                         subsampling=1)
 
 
 {"oriented": oriented, "tagged": tagged}[sys.argv[1]](sys.argv[2])

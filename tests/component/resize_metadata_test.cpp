@@ -1,5 +1,5 @@
-// AutoOrient, Orientation and KeepMetadata through the Resize object, on pictures made by Pillow
-// and exiftool (photo_fixtures.py); Pillow shows the oriented pictures, exiftool reads back
+// AutoOrient, Orientation, KeepMetadata and Metadata through the Resize object, on pictures made by
+// Pillow and exiftool (photo_fixtures.py); Pillow shows the oriented pictures, exiftool reads back
 // what the object writes.
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "component/resize_object.h"
-#include "component/text_conversion.h"
+#include "comserver/text_conversion.h"
 #include "tests/support/external_tools.h"
 #include "tests/support/test_files.h"
 
@@ -20,19 +20,10 @@ namespace quorvex {
 namespace {
 
 using nlohmann::json;
+using testing::CommandOutput;
 using testing::ReadBytes;
 using testing::RunCommand;
 using testing::ScratchDirectory;
-
-std::string Capture(const std::string& command) {
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return {};
-  std::string text;
-  char buffer[4096];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-  ::pclose(pipe);
-  return text;
-}
 
 struct Bstr {
   explicit Bstr(const std::string& text) : value(Utf8ToNewBstr(text)) {}
@@ -87,7 +78,7 @@ class ResizeMetadataTest : public ::testing::Test {
   static std::string File(const std::string& name) { return dir_->File(name); }
   // What exiftool reads from a file, each tag under its group (IFD0:Make).
   static json Tags(const std::string& file) {
-    return json::parse(Capture("exiftool -j -n -G1 '" + file + "'")).at(0);
+    return json::parse(CommandOutput("exiftool -j -n -G1 '" + file + "'")).at(0);
   }
 
   static inline std::unique_ptr<ScratchDirectory> dir_;
@@ -186,7 +177,7 @@ TEST_P(KeepMetadata, ExiftoolReadsBackTheLoadedMetadataAdjustedToTheOutput) {
   EXPECT_EQ(tags.value("IFD0:XResolution", 0), c.resolution);
   EXPECT_EQ(tags.value("IFD0:YResolution", 0), c.resolution);
   EXPECT_EQ(tags.value("IFD0:ResolutionUnit", 0), c.resolution != 0 ? 2 : 0);
-  EXPECT_EQ(tags.value("JFIF:XResolution", 0), c.resolution);
+  EXPECT_EQ(tags.value("JFIF:XResolution", 0), c.dpi == 0 ? 0 : c.resolution);
   EXPECT_EQ(tags.value("IPTC:Keywords", json()), json({"alpha", "beta"}));
   EXPECT_EQ(tags.contains("IFD1:ThumbnailLength"), c.thumbWidth != 0);
   if (c.thumbWidth != 0) {
@@ -206,8 +197,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         KeptCase{"tagged.jpg", false, -1, 0, false, false, 6, 120, 160, 300, 12, 16, true},
         KeptCase{"tagged.jpg", true, 150, 80, false, true, 1, 80, 60, 150, 8, 6, true},
-        // Without a DPI the resolution fields are left out.
-        KeptCase{"bare.jpg", false, 0, 0, false, true, 6, 120, 160, 0, 0, 0, true},
+        // Without a DPI the resolution fields stay as the source had them (they are required).
+        KeptCase{"bare.jpg", false, 0, 0, false, true, 6, 120, 160, 300, 0, 0, true},
         KeptCase{"bare.jpg", true, 72, 0, false, false, 1, 160, 120, 72, 0, 0, true},
         // An RGB profile does not describe a grayscale picture.
         KeptCase{"tagged.jpg", true, -1, 0, true, true, 1, 160, 120, 300, 16, 12, false}));
@@ -231,6 +222,93 @@ TEST_F(ResizeMetadataTest, WithoutKeepMetadataTheOutputIsThatOfAFileWithoutMetad
   EXPECT_EQ(output(File("tagged.jpg"), false), output(stripped, false));
   EXPECT_EQ(output(stripped, true), output(stripped, false));
   EXPECT_NE(output(File("tagged.jpg"), true), output(stripped, false));
+}
+
+// One field of Metadata and where exiftool -j -n -G1 has it.
+struct ReadField {
+  const char* group;  // "" for the object's top level
+  const char* name;
+  const char* exiftool;
+};
+
+// exiftool's reading as a person reads it: dates in ISO 8601, sampling in J:a:b notation, the
+// four-letter ICC signatures without their padding.
+json AsRead(const std::string& name, json value) {
+  if (!value.is_string()) return value;
+  std::string text = value.get<std::string>();
+  if ((name.starts_with("DateTime") || name == "GPSDateStamp") && text.size() >= 10) {
+    text[4] = text[7] = '-';
+    if (text.size() >= 19) text[10] = 'T';
+  }
+  if (name == "ChromaSampling") text = text == "2 2" ? "4:2:0" : text == "2 1" ? "4:2:2" : "4:4:4";
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+TEST_F(ResizeMetadataTest, MetadataReadsEveryPartAsExiftoolDoes) {
+  const std::vector<ReadField> fields = {
+      {"EXIF", "Make", "IFD0:Make"},
+      {"EXIF", "XResolution", "IFD0:XResolution"},
+      {"EXIF", "Orientation", "IFD0:Orientation"},
+      {"EXIF", "ExifVersion", "ExifIFD:ExifVersion"},
+      {"EXIF", "FNumber", "ExifIFD:FNumber"},
+      {"EXIF", "ExposureTime", "ExifIFD:ExposureTime"},
+      {"EXIF", "ExposureBiasValue", "ExifIFD:ExposureCompensation"},
+      {"EXIF", "DateTimeOriginal", "ExifIFD:DateTimeOriginal"},
+      {"GPS", "GPSLatitude", "Composite:GPSLatitude"},
+      {"GPS", "GPSLongitude", "Composite:GPSLongitude"},
+      {"GPS", "GPSAltitude", "Composite:GPSAltitude"},
+      {"GPS", "GPSTimeStamp", "GPS:GPSTimeStamp"},
+      {"GPS", "GPSDateStamp", "GPS:GPSDateStamp"},
+      {"IPTC", "City", "IPTC:City"},
+      {"IPTC", "Keywords", "IPTC:Keywords"},
+      {"XMP", "dc:title", "XMP-dc:Title"},
+      {"XMP", "dc:creator", "XMP-dc:Creator"},
+      {"ICC", "ProfileDescription", "ICC_Profile:ProfileDescription"},
+      {"ICC", "ColorSpaceData", "ICC-header:ColorSpaceData"},
+      {"ICC", "ProfileClass", "ICC-header:ProfileClass"},
+      {"", "ProfileDescription", "ICC_Profile:ProfileDescription"},
+      {"", "ChromaSampling", "File:YCbCrSubSampling"},
+  };
+  TResize resize;
+  Load(resize, File("described.jpg"), false);
+  const json metadata = json::parse(resize.Metadata());
+  const json tags = Tags(File("described.jpg"));
+  for (const ReadField& field : fields) {
+    SCOPED_TRACE(field.exiftool);
+    const json& group = *field.group != 0 ? metadata.at(field.group) : metadata;
+    ASSERT_TRUE(group.contains(field.name)) << metadata.dump();
+    const json expected = AsRead(field.name, tags.at(field.exiftool));
+    const json& actual = group.at(field.name);
+    if (expected.is_number())
+      EXPECT_NEAR(actual.get<double>(), expected.get<double>(), 1e-6);
+    else
+      EXPECT_EQ(actual, expected);
+  }
+  EXPECT_EQ(metadata.at("GPS").at("GPSLatitude").get<double>() < 0, true);
+}
+
+TEST_F(ResizeMetadataTest, MetadataTellsHowThePictureIsCoded) {
+  struct Case {
+    const char* file;
+    bool byBytes;
+    const char* sampling;
+  };
+  for (const Case c : {Case{"progressive.jpg", true, "2 1"}, Case{"bare.jpg", false, "2 2"}}) {
+    SCOPED_TRACE(c.file);
+    TResize resize;
+    EXPECT_EQ(resize.Metadata(), "{}");
+    Load(resize, File(c.file), c.byBytes);
+    const json metadata = json::parse(resize.Metadata());
+    const json tags = Tags(File(c.file));
+    EXPECT_EQ(metadata.at("Progressive"), tags.at("File:EncodingProcess") == 2);
+    EXPECT_EQ(metadata.at("ColorSpace"), "YCbCr");
+    EXPECT_EQ(metadata.at("ChromaSampling"), AsRead("ChromaSampling", c.sampling));
+    EXPECT_EQ(metadata.at("Quality"), resize.SourceQuality());
+    // A transform changes the picture, not what its file held.
+    resize.ScaleImage(50);
+    EXPECT_EQ(json::parse(resize.Metadata()), metadata);
+  }
 }
 
 }  // namespace

@@ -9,8 +9,9 @@
 #include <filesystem>
 #include <functional>
 
-#include "component/text_conversion.h"
+#include "comserver/text_conversion.h"
 #include "imaging/errors.h"
+#include "quorvex_version.h"
 #include "tests/support/external_tools.h"
 #include "tests/support/failure.h"
 #include "tests/support/test_files.h"
@@ -76,7 +77,7 @@ TEST(ResizeObjectDefaults, NewObjectState) {
   EXPECT_EQ(resize.GrayScale(), VARIANT_FALSE);
   EXPECT_EQ(resize.BackgroundColor(), 0xFFFFFFu);
   BSTR version = resize.Version();
-  EXPECT_EQ(BstrToUtf8(version), "Quorvex 1.0.0.6.");
+  EXPECT_EQ(BstrToUtf8(version), "Quorvex " QUORVEX_VERSION ".");
   SysFreeString(version);
 }
 

@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "component/resize_object.h"
-#include "component/text_conversion.h"
+#include "comserver/text_conversion.h"
 #include "imaging/errors.h"
 #include "tests/support/failure.h"
 

@@ -15,16 +15,20 @@ namespace {
 
 using quorvex_test::FakeResize;
 
-constexpr char16_t kIdl[] = u"" QUORVEX_SOURCE_DIR "/component/Quorvex.idl";
+// The interface description, which this platform loads as it is; Windows loads the library
+// compiled from it, which the Windows build names.
+#ifndef QUORVEX_RESIZE_TYPELIB
+#define QUORVEX_RESIZE_TYPELIB QUORVEX_SOURCE_DIR "/component/Quorvex.idl"
+#endif
 
-std::u16string Wide(const char* text) {
-  return std::u16string(text, text + std::strlen(text));
+OleString Wide(const char* text) {
+  return OleString(text, text + std::strlen(text));
 }
 
 class Dispatch : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::u16string path = Wide(QUORVEX_SOURCE_DIR "/component/Quorvex.idl");
+    const OleString path = Wide(QUORVEX_RESIZE_TYPELIB);
     ASSERT_EQ(LoadTypeLibEx(path.c_str(), REGKIND_NONE, &lib_), S_OK);
     ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID_IResize, &info_), S_OK);
     object_ = std::make_unique<FakeResize>(info_);
@@ -66,7 +70,7 @@ class Dispatch : public ::testing::Test {
     V_R8(&x) = v;
     return x;
   }
-  static VARIANT Str(const char16_t* s) {
+  static VARIANT Str(const OLECHAR* s) {
     VARIANT x;
     VariantInit(&x);
     V_VT(&x) = VT_BSTR;
@@ -89,7 +93,7 @@ class Dispatch : public ::testing::Test {
 };
 
 TEST_F(Dispatch, NamesAreFoundWithoutRegardToCase) {
-  std::u16string names[] = {u"width", u"RESIZEIMAGE", u"Height"};
+  OleString names[] = {OLESTR("width"), OLESTR("RESIZEIMAGE"), OLESTR("Height")};
   LPOLESTR one[] = {names[0].data()};
   DISPID id = 0;
   ASSERT_EQ(object_->GetIDsOfNames(IID_NULL, one, 1, 0, &id), S_OK);
@@ -99,7 +103,7 @@ TEST_F(Dispatch, NamesAreFoundWithoutRegardToCase) {
   ASSERT_EQ(DispGetIDsOfNames(info_, withParam, 2, ids), S_OK);
   EXPECT_EQ(ids[0], 3);
   EXPECT_EQ(ids[1], 1) << "a parameter's id is its position";
-  std::u16string unknown = u"Widthx";
+  OleString unknown = OLESTR("Widthx");
   LPOLESTR bad[] = {unknown.data()};
   EXPECT_EQ(DispGetIDsOfNames(info_, bad, 1, &id), DISP_E_UNKNOWNNAME);
   EXPECT_EQ(id, DISPID_UNKNOWN);
@@ -116,7 +120,7 @@ TEST_F(Dispatch, PropertyGetsReturnTheirValue) {
       << "scripts read properties with both flags";
   ASSERT_EQ(Call(0x12, DISPATCH_PROPERTYGET, {}, &result), S_OK);
   ASSERT_EQ(V_VT(&result), VT_BSTR);
-  EXPECT_EQ(std::u16string(V_BSTR(&result)), u"Quorvex 1.0.0.6.");
+  EXPECT_EQ(OleString(V_BSTR(&result)), OLESTR("") QUORVEX_VERSION_TEXT);
   VariantClear(&result);
   ASSERT_EQ(Call(0x13, DISPATCH_PROPERTYGET, {}, &result), S_OK);
   EXPECT_EQ(V_VT(&result), VT_UI4) << "OLE_COLOR is an unsigned 32-bit value";
@@ -133,7 +137,7 @@ TEST_F(Dispatch, PutsNeedTheNamedValueAndBothPutFlagsReachThem) {
   EXPECT_EQ(object_->quality, 100);
   ASSERT_EQ(Put(0x0B, I4(50), DISPATCH_PROPERTYPUTREF), S_OK);
   EXPECT_EQ(object_->quality, 50);
-  ASSERT_EQ(Put(0x0B, Str(u"75")), S_OK) << "text converts as VariantChangeType does";
+  ASSERT_EQ(Put(0x0B, Str(OLESTR("75"))), S_OK) << "text converts as VariantChangeType does";
   EXPECT_EQ(object_->quality, 75);
   EXPECT_EQ(Call(0x0B, DISPATCH_PROPERTYPUT, {I4(1)}), DISP_E_PARAMNOTFOUND)
       << "a put without the DISPID_PROPERTYPUT argument";
@@ -141,7 +145,7 @@ TEST_F(Dispatch, PutsNeedTheNamedValueAndBothPutFlagsReachThem) {
       << "only a put flag reaches the put";
   EXPECT_EQ(Call(0x0B, DISPATCH_METHOD | DISPATCH_PROPERTYGET, {I4(1)}), DISP_E_BADPARAMCOUNT)
       << "the get takes no argument";
-  ASSERT_EQ(Put(0x14, Str(u"True")), S_OK);
+  ASSERT_EQ(Put(0x14, Str(OLESTR("True"))), S_OK);
   EXPECT_EQ(object_->gray, VARIANT_TRUE);
   ASSERT_EQ(Put(0x13, I4(-1)), S_OK);
   EXPECT_EQ(object_->color, 0xFFFFFFFFu);
@@ -149,10 +153,10 @@ TEST_F(Dispatch, PutsNeedTheNamedValueAndBothPutFlagsReachThem) {
 }
 
 TEST_F(Dispatch, ArgumentsArriveInDeclarationOrderAndConverted) {
-  ASSERT_EQ(Call(3, DISPATCH_METHOD, {I4(320), Str(u"240")}), S_OK);
+  ASSERT_EQ(Call(3, DISPATCH_METHOD, {I4(320), Str(OLESTR("240"))}), S_OK);
   EXPECT_EQ(object_->width, 320);
   EXPECT_EQ(object_->height, 240);
-  ASSERT_EQ(Call(7, DISPATCH_METHOD, {I4(1), R8(2.5), R8(3.5), Str(u"4")}), S_OK);
+  ASSERT_EQ(Call(7, DISPATCH_METHOD, {I4(1), R8(2.5), R8(3.5), Str(OLESTR("4"))}), S_OK);
   EXPECT_EQ(object_->crop[0], 1);
   EXPECT_EQ(object_->crop[1], 2) << "2.5 rounds to even";
   EXPECT_EQ(object_->crop[2], 4);
@@ -160,7 +164,7 @@ TEST_F(Dispatch, ArgumentsArriveInDeclarationOrderAndConverted) {
   ASSERT_EQ(Call(6, DISPATCH_METHOD, {R8(12.25)}), S_OK);
   EXPECT_FLOAT_EQ(object_->lastFloat, 12.25f);
   ASSERT_EQ(Call(9, DISPATCH_METHOD, {I4(17)}), S_OK);
-  EXPECT_EQ(object_->lastText, u"17");
+  EXPECT_EQ(object_->lastText, OLESTR("17"));
   EXPECT_EQ(object_->last, "LoadFromFile");
 }
 
@@ -170,7 +174,7 @@ TEST_F(Dispatch, ReferencesAreFollowed) {
   VariantInit(&byRef);
   V_VT(&byRef) = VT_I4 | VT_BYREF;
   V_I4REF(&byRef) = &width;
-  VARIANT inner = Str(u"22");
+  VARIANT inner = Str(OLESTR("22"));
   VARIANT toVariant;
   VariantInit(&toVariant);
   V_VT(&toVariant) = VT_VARIANT | VT_BYREF;
@@ -188,9 +192,9 @@ TEST_F(Dispatch, CountsAndTypesAreChecked) {
   EXPECT_EQ(Call(3, DISPATCH_METHOD, {I4(1)}), DISP_E_BADPARAMCOUNT);
   EXPECT_EQ(Call(3, DISPATCH_METHOD, {I4(1), I4(2), I4(3)}), DISP_E_BADPARAMCOUNT);
   EXPECT_EQ(Call(0x0E, DISPATCH_METHOD, {I4(1)}), DISP_E_BADPARAMCOUNT);
-  EXPECT_EQ(Call(3, DISPATCH_METHOD, {Str(u"abc"), I4(5)}), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(Call(3, DISPATCH_METHOD, {Str(OLESTR("abc")), I4(5)}), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(argErr_, 1u) << "the first argument sits last in rgvarg";
-  EXPECT_EQ(Call(3, DISPATCH_METHOD, {I4(5), Str(u"abc")}), DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(Call(3, DISPATCH_METHOD, {I4(5), Str(OLESTR("abc"))}), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(argErr_, 0u);
   EXPECT_EQ(Call(4, DISPATCH_METHOD, {R8(1e20)}), DISP_E_OVERFLOW);
   EXPECT_EQ(argErr_, 0u);
@@ -225,10 +229,10 @@ TEST_F(Dispatch, NamedArgumentsByPosition) {
 }
 
 TEST_F(Dispatch, FailuresWithErrorInformationBecomeExceptions) {
-  ASSERT_EQ(Call(0x0A, DISPATCH_METHOD, {Str(u"out.jpg")}), DISP_E_EXCEPTION);
+  ASSERT_EQ(Call(0x0A, DISPATCH_METHOD, {Str(OLESTR("out.jpg"))}), DISP_E_EXCEPTION);
   EXPECT_EQ(excep_.scode, E_UNEXPECTED);
-  EXPECT_EQ(std::u16string(excep_.bstrSource), u"Quorvex.Resize");
-  EXPECT_EQ(std::u16string(excep_.bstrDescription), u"No image loaded.");
+  EXPECT_EQ(OleString(excep_.bstrSource), OLESTR("Quorvex.Resize"));
+  EXPECT_EQ(OleString(excep_.bstrDescription), OLESTR("No image loaded."));
   EXPECT_EQ(excep_.bstrHelpFile, nullptr);
   EXPECT_EQ(excep_.dwHelpContext, 0u);
   SysFreeString(excep_.bstrSource);
@@ -246,7 +250,7 @@ TEST_F(Dispatch, FailuresWithoutErrorInformationKeepTheirCode) {
   EXCEPINFO excep{};
   EXPECT_EQ(plain.Invoke(0x0A, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, &excep, nullptr),
             DISP_E_BADPARAMCOUNT);
-  VARIANT name = Str(u"x");
+  VARIANT name = Str(OLESTR("x"));
   DISPPARAMS one = {&name, nullptr, 1, 0};
   EXPECT_EQ(plain.Invoke(0x0A, IID_NULL, 0, DISPATCH_METHOD, &one, nullptr, &excep, nullptr),
             E_UNEXPECTED)

@@ -4,15 +4,15 @@
 #include <string>
 #include <thread>
 
-#include "platform/winapi.h"
+#include "tests/platform/ole_text.h"
 
 namespace {
 
-IErrorInfo* Publish(const char16_t* description) {
+IErrorInfo* Publish(const OLECHAR* description) {
   ICreateErrorInfo* create = nullptr;
   EXPECT_EQ(CreateErrorInfo(&create), S_OK);
   create->SetDescription(const_cast<LPOLESTR>(description));
-  create->SetSource(const_cast<LPOLESTR>(u"Quorvex.Test"));
+  create->SetSource(const_cast<LPOLESTR>(OLESTR("Quorvex.Test")));
   create->SetHelpContext(7);
   IErrorInfo* info = nullptr;
   EXPECT_EQ(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)), S_OK);
@@ -21,20 +21,20 @@ IErrorInfo* Publish(const char16_t* description) {
   return info;
 }
 
-std::u16string Description(IErrorInfo* info) {
+OleString Description(IErrorInfo* info) {
   BSTR text = nullptr;
   info->GetDescription(&text);
-  std::u16string result = text ? std::u16string(text) : u"<null>";
+  OleString result = text ? OleString(text) : OLESTR("<null>");
   SysFreeString(text);
   return result;
 }
 
 TEST(ErrorInfo, GetTakesTheThreadsObject) {
-  IErrorInfo* published = Publish(u"first");
+  IErrorInfo* published = Publish(OLESTR("first"));
   IErrorInfo* got = nullptr;
   ASSERT_EQ(GetErrorInfo(0, &got), S_OK);
   EXPECT_EQ(got, published);
-  EXPECT_EQ(Description(got), u"first");
+  EXPECT_EQ(Description(got), OLESTR("first"));
   DWORD context = 0;
   got->GetHelpContext(&context);
   EXPECT_EQ(context, 7u);
@@ -48,24 +48,24 @@ TEST(ErrorInfo, GetTakesTheThreadsObject) {
 }
 
 TEST(ErrorInfo, EachThreadHasItsOwn) {
-  Publish(u"main")->Release();
-  std::u16string seenByOther = u"unset";
+  Publish(OLESTR("main"))->Release();
+  OleString seenByOther = OLESTR("unset");
   std::thread other([&] {
     IErrorInfo* got = nullptr;
-    seenByOther = GetErrorInfo(0, &got) == S_FALSE ? u"none" : Description(got);
+    seenByOther = GetErrorInfo(0, &got) == S_FALSE ? OLESTR("none") : Description(got);
     if (got) got->Release();
-    Publish(u"other")->Release();  // left behind: released when the thread ends
+    Publish(OLESTR("other"))->Release();  // left behind: released when the thread ends
   });
   other.join();
-  EXPECT_EQ(seenByOther, u"none");
+  EXPECT_EQ(seenByOther, OLESTR("none"));
   IErrorInfo* got = nullptr;
   ASSERT_EQ(GetErrorInfo(0, &got), S_OK);
-  EXPECT_EQ(Description(got), u"main");
+  EXPECT_EQ(Description(got), OLESTR("main"));
   got->Release();
 }
 
 TEST(ErrorInfo, SettingNullClearsAndReservedMustBeZero) {
-  Publish(u"x")->Release();
+  Publish(OLESTR("x"))->Release();
   EXPECT_EQ(SetErrorInfo(0, nullptr), S_OK);
   IErrorInfo* got = nullptr;
   EXPECT_EQ(GetErrorInfo(0, &got), S_FALSE);
@@ -91,19 +91,19 @@ TEST(ErrorInfo, GuidIsKept) {
 TEST(GuidText, RoundTripsInRegistryForm) {
   OLECHAR text[39];
   ASSERT_EQ(StringFromGUID2(IID_IDispatch, text, 39), 39);
-  EXPECT_EQ(std::u16string(text), u"{00020400-0000-0000-C000-000000000046}");
+  EXPECT_EQ(OleString(text), OLESTR("{00020400-0000-0000-C000-000000000046}"));
   EXPECT_EQ(StringFromGUID2(IID_IDispatch, text, 38), 0) << "too small a buffer";
   CLSID parsed;
-  ASSERT_EQ(CLSIDFromString(u"{00020400-0000-0000-c000-000000000046}", &parsed), S_OK);
+  ASSERT_EQ(CLSIDFromString(OLESTR("{00020400-0000-0000-c000-000000000046}"), &parsed), S_OK);
   EXPECT_TRUE(IsEqualCLSID(parsed, IID_IDispatch));
   LPOLESTR allocated = nullptr;
   ASSERT_EQ(StringFromCLSID(IID_IErrorInfo, &allocated), S_OK);
-  EXPECT_EQ(std::u16string(allocated), u"{1CF2B120-547D-101B-8E65-08002B2BD119}");
+  EXPECT_EQ(OleString(allocated), OLESTR("{1CF2B120-547D-101B-8E65-08002B2BD119}"));
   CoTaskMemFree(allocated);
 }
 
 struct BadGuid {
-  const char16_t* text;
+  const OLECHAR* text;
 };
 class GuidParsing : public ::testing::TestWithParam<BadGuid> {};
 TEST_P(GuidParsing, MalformedTextIsRefused) {
@@ -113,13 +113,14 @@ TEST_P(GuidParsing, MalformedTextIsRefused) {
   CLSID clsid;
   EXPECT_EQ(CLSIDFromString(GetParam().text, &clsid), CO_E_CLASSSTRING);
 }
-INSTANTIATE_TEST_SUITE_P(Texts, GuidParsing,
-                         ::testing::Values(BadGuid{u"{00020400-0000-0000-C000-00000000004}"},
-                                           BadGuid{u"{00020400-0000-0000-C000-0000000000461}"},
-                                           BadGuid{u"{00020400-0000-0000-C000+000000000046}"},
-                                           BadGuid{u"{0002040G-0000-0000-C000-000000000046}"},
-                                           BadGuid{u"00020400-0000-0000-C000-000000000046"},
-                                           BadGuid{u"{}"}));
+INSTANTIATE_TEST_SUITE_P(
+    Texts, GuidParsing,
+    ::testing::Values(BadGuid{OLESTR("{00020400-0000-0000-C000-00000000004}")},
+                      BadGuid{OLESTR("{00020400-0000-0000-C000-0000000000461}")},
+                      BadGuid{OLESTR("{00020400-0000-0000-C000+000000000046}")},
+                      BadGuid{OLESTR("{0002040G-0000-0000-C000-000000000046}")},
+                      BadGuid{OLESTR("00020400-0000-0000-C000-000000000046")},
+                      BadGuid{OLESTR("{}")}));
 
 TEST(Interlocked, CountsAndReturnsTheNewValue) {
   volatile LONG count = 0;

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "component/quorvex_interface.h"
+#include "quorvex_version.h"
+#include "tests/platform/ole_text.h"
 
 namespace quorvex_test {
 
@@ -98,17 +100,17 @@ class FakeResize : public IResize, public ISupportErrorInfo {
     return Done("put_GrayScale");
   }
   HRESULT STDMETHODCALLTYPE LoadFromFile(BSTR name) override {
-    lastText = name != nullptr ? std::u16string(name, SysStringLen(name)) : u"<null>";
+    lastText = name != nullptr ? OleString(name, SysStringLen(name)) : OLESTR("<null>");
     return Done("LoadFromFile");
   }
   HRESULT STDMETHODCALLTYPE SaveToFile(BSTR name) override {
-    lastText = name != nullptr ? std::u16string(name, SysStringLen(name)) : u"<null>";
+    lastText = name != nullptr ? OleString(name, SysStringLen(name)) : OLESTR("<null>");
     // Fails the way the component does: error information and E_UNEXPECTED.
     ICreateErrorInfo* create = nullptr;
     CreateErrorInfo(&create);
     create->SetGUID(IID_IResize);
-    create->SetSource(const_cast<LPOLESTR>(u"Quorvex.Resize"));
-    create->SetDescription(const_cast<LPOLESTR>(u"No image loaded."));
+    create->SetSource(const_cast<LPOLESTR>(OLESTR("Quorvex.Resize")));
+    create->SetDescription(const_cast<LPOLESTR>(OLESTR("No image loaded.")));
     IErrorInfo* info = nullptr;
     create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info));
     SetErrorInfo(0, info);
@@ -144,7 +146,7 @@ class FakeResize : public IResize, public ISupportErrorInfo {
     return Done("put_DPI");
   }
   HRESULT STDMETHODCALLTYPE get_Version(BSTR* v) override {
-    *v = SysAllocString(u"Quorvex 1.0.0.6.");
+    *v = SysAllocString(OLESTR("") QUORVEX_VERSION_TEXT);
     return Done("get_Version");
   }
   HRESULT STDMETHODCALLTYPE get_BackgroundColor(OLE_COLOR* v) override { return Get(v, color); }
@@ -167,7 +169,7 @@ class FakeResize : public IResize, public ISupportErrorInfo {
   FLOAT lastFloat = 0;
   VARIANT_BOOL gray = VARIANT_FALSE;
   OLE_COLOR color = 0xFFFFFF;
-  std::u16string lastText;
+  OleString lastText;
   VARIANT lastVariant{};
   VARTYPE lastVariantType = VT_EMPTY;
   HRESULT failWith = S_OK;

@@ -149,6 +149,37 @@ const std::vector<Member> kResize2Members = {
     {44, 28, "SourceQuality", INVOKE_PROPERTYGET, {}, VT_I4},
 };
 
+// IResize3's own members, after IResize2's.
+const std::vector<Member> kResize3Members = {
+    {45, 29, "ConvertToSRGB", INVOKE_PROPERTYGET, {}, VT_BOOL},
+    {46, 29, "ConvertToSRGB", INVOKE_PROPERTYPUT, {{"", VT_BOOL}}, VT_EMPTY},
+    {47, 30, "ColorProfile", INVOKE_PROPERTYGET, {}, VT_BSTR},
+    {48, 31, "OutputFormat", INVOKE_PROPERTYGET, {}, VT_BSTR},
+    {49, 31, "OutputFormat", INVOKE_PROPERTYPUT, {{"", VT_BSTR}}, VT_EMPTY},
+    {50, 32, "ContentType", INVOKE_PROPERTYGET, {}, VT_BSTR},
+    {51, 33, "FillBox", INVOKE_FUNC, {{"Width", VT_I4}, {"Height", VT_I4}}, VT_EMPTY},
+    {52, 34, "Gravity", INVOKE_PROPERTYGET, {}, VT_BSTR},
+    {53, 34, "Gravity", INVOKE_PROPERTYPUT, {{"", VT_BSTR}}, VT_EMPTY},
+    {54, 35, "Fit", INVOKE_PROPERTYGET, {}, VT_BSTR},
+    {55, 35, "Fit", INVOKE_PROPERTYPUT, {{"", VT_BSTR}}, VT_EMPTY},
+    {56, 36, "Sharpen", INVOKE_PROPERTYGET, {}, VT_R8},
+    {57, 36, "Sharpen", INVOKE_PROPERTYPUT, {{"", VT_R8}}, VT_EMPTY},
+    {58, 37, "KeepMetadataParts", INVOKE_PROPERTYGET, {}, VT_BSTR},
+    {59, 37, "KeepMetadataParts", INVOKE_PROPERTYPUT, {{"", VT_BSTR}}, VT_EMPTY},
+    {60, 38, "Metadata", INVOKE_PROPERTYGET, {}, VT_BSTR},
+};
+
+// The interfaces in the order each extends the one before, with the members each adds.
+struct Level {
+  const IID* iid;
+  const char* name;
+  const std::vector<Member>* own;
+};
+const Level kLevels[] = {{&IID_IResize, "IResize", &kResizeMembers},
+                         {&IID_IResize2, "IResize2", &kResize2Members},
+                         {&IID_IResize3, "IResize3", &kResize3Members}};
+constexpr size_t kLevelCount = std::size(kLevels);
+
 VARTYPE VariantTypeOf(ITypeInfo* info, const TYPEDESC& t) {
   if (t.vt == VT_PTR) return VariantTypeOf(info, *t.lptdesc) | VT_BYREF;
   if (t.vt != VT_USERDEFINED) return t.vt;
@@ -167,26 +198,24 @@ class ModuleTypeLib : public ::testing::Test {
   void SetUp() override {
     const std::u16string path = Wide(QUORVEX_TEST_SERVER);
     ASSERT_EQ(LoadTypeLibEx(path.c_str(), REGKIND_NONE, &lib_), S_OK);
-    ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID_IResize, &dispatch_), S_OK);
-    HREFTYPE href = 0;
-    ASSERT_EQ(dispatch_->GetRefTypeOfImplType(static_cast<UINT>(-1), &href), S_OK);
-    ASSERT_EQ(dispatch_->GetRefTypeInfo(href, &vtable_), S_OK);
-    ASSERT_EQ(lib_->GetTypeInfoOfGuid(IID_IResize2, &dispatch2_), S_OK);
-    ASSERT_EQ(dispatch2_->GetRefTypeOfImplType(static_cast<UINT>(-1), &href), S_OK);
-    ASSERT_EQ(dispatch2_->GetRefTypeInfo(href, &vtable2_), S_OK);
+    for (size_t level = 0; level < kLevelCount; ++level) {
+      ASSERT_EQ(lib_->GetTypeInfoOfGuid(*kLevels[level].iid, &dispatch_[level]), S_OK);
+      HREFTYPE href = 0;
+      ASSERT_EQ(dispatch_[level]->GetRefTypeOfImplType(static_cast<UINT>(-1), &href), S_OK);
+      ASSERT_EQ(dispatch_[level]->GetRefTypeInfo(href, &vtable_[level]), S_OK);
+    }
   }
   void TearDown() override {
-    if (vtable2_) vtable2_->Release();
-    if (dispatch2_) dispatch2_->Release();
-    if (vtable_) vtable_->Release();
-    if (dispatch_) dispatch_->Release();
+    for (size_t level = 0; level < kLevelCount; ++level) {
+      if (vtable_[level]) vtable_[level]->Release();
+      if (dispatch_[level]) dispatch_[level]->Release();
+    }
     if (lib_) lib_->Release();
   }
   ITypeLib* lib_ = nullptr;
-  ITypeInfo* dispatch_ = nullptr;
-  ITypeInfo* vtable_ = nullptr;
-  ITypeInfo* dispatch2_ = nullptr;  // IResize2, which extends IResize
-  ITypeInfo* vtable2_ = nullptr;
+  // Per interface of kLevels: its dispatch view and its function table.
+  ITypeInfo* dispatch_[kLevelCount] = {};
+  ITypeInfo* vtable_[kLevelCount] = {};
 };
 
 TEST_F(ModuleTypeLib, LibraryAttributes) {
@@ -202,36 +231,36 @@ TEST_F(ModuleTypeLib, LibraryAttributes) {
   ASSERT_EQ(lib_->GetDocumentation(-1, &name, &doc, nullptr, nullptr), S_OK);
   EXPECT_EQ(Take(name), "Quorvex");
   EXPECT_EQ(Take(doc), "Quorvex Library");
-  EXPECT_EQ(lib_->GetTypeInfoCount(), 3u) << "IResize, IResize2 and the class";
+  EXPECT_EQ(lib_->GetTypeInfoCount(), kLevelCount + 1) << "the interfaces and the class";
 }
 
 TEST_F(ModuleTypeLib, DualInterfaceViews) {
   TYPEATTR* attr = nullptr;
-  ASSERT_EQ(dispatch_->GetTypeAttr(&attr), S_OK);
+  ASSERT_EQ(dispatch_[0]->GetTypeAttr(&attr), S_OK);
   EXPECT_EQ(attr->typekind, TKIND_DISPATCH);
   EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FDUAL);
   EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FDISPATCHABLE);
   EXPECT_EQ(attr->cFuncs, 7 + 25) << "IUnknown and IDispatch members come first";
   EXPECT_EQ(attr->cbSizeVft, 7 * sizeof(void*));
-  dispatch_->ReleaseTypeAttr(attr);
+  dispatch_[0]->ReleaseTypeAttr(attr);
   BSTR doc = nullptr;
-  dispatch_->GetDocumentation(MEMBERID_NIL, nullptr, &doc, nullptr, nullptr);
+  dispatch_[0]->GetDocumentation(MEMBERID_NIL, nullptr, &doc, nullptr, nullptr);
   EXPECT_EQ(Take(doc), "Dispatch interface for Resize Object");
 
-  ASSERT_EQ(vtable_->GetTypeAttr(&attr), S_OK);
+  ASSERT_EQ(vtable_[0]->GetTypeAttr(&attr), S_OK);
   EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
   EXPECT_TRUE(IsEqualGUID(attr->guid, IID_IResize));
   EXPECT_EQ(attr->cFuncs, 25);
   EXPECT_EQ(attr->cbSizeVft, 32 * sizeof(void*));
   EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FOLEAUTOMATION);
   ASSERT_EQ(attr->cImplTypes, 1);
-  vtable_->ReleaseTypeAttr(attr);
+  vtable_[0]->ReleaseTypeAttr(attr);
 
   // The base interface comes from the standard library.
   HREFTYPE href = 0;
-  ASSERT_EQ(vtable_->GetRefTypeOfImplType(0, &href), S_OK);
+  ASSERT_EQ(vtable_[0]->GetRefTypeOfImplType(0, &href), S_OK);
   ITypeInfo* base = nullptr;
-  ASSERT_EQ(vtable_->GetRefTypeInfo(href, &base), S_OK);
+  ASSERT_EQ(vtable_[0]->GetRefTypeInfo(href, &base), S_OK);
   ASSERT_EQ(base->GetTypeAttr(&attr), S_OK);
   EXPECT_TRUE(IsEqualGUID(attr->guid, IID_IDispatch));
   base->ReleaseTypeAttr(attr);
@@ -289,75 +318,82 @@ void ExpectMembers(ITypeInfo* vtable, const std::vector<Member>& members) {
 }
 
 TEST_F(ModuleTypeLib, MembersAsTheComponentFixesThem) {
-  ExpectMembers(vtable_, kResizeMembers);
-  ExpectMembers(vtable2_, kResize2Members);
+  for (size_t level = 0; level < kLevelCount; ++level) {
+    SCOPED_TRACE(kLevels[level].name);
+    ExpectMembers(vtable_[level], *kLevels[level].own);
+  }
 }
 
-TEST_F(ModuleTypeLib, SecondInterfaceExtendsTheFirst) {
-  TYPEATTR* attr = nullptr;
-  ASSERT_EQ(vtable2_->GetTypeAttr(&attr), S_OK);
-  EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
-  EXPECT_TRUE(IsEqualGUID(attr->guid, IID_IResize2));
-  EXPECT_FALSE(IsEqualGUID(attr->guid, IID_IResize));
-  EXPECT_EQ(attr->cbSizeVft, (32 + kResize2Members.size()) * sizeof(void*));
-  ASSERT_EQ(attr->cImplTypes, 1);
-  vtable2_->ReleaseTypeAttr(attr);
-  HREFTYPE href = 0;
-  ASSERT_EQ(vtable2_->GetRefTypeOfImplType(0, &href), S_OK);
-  ITypeInfo* base = nullptr;
-  ASSERT_EQ(vtable2_->GetRefTypeInfo(href, &base), S_OK);
-  ASSERT_EQ(base->GetTypeAttr(&attr), S_OK);
-  EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
-  EXPECT_TRUE(IsEqualGUID(attr->guid, IID_IResize)) << "the base is IResize's function table";
-  base->ReleaseTypeAttr(attr);
-  base->Release();
-
-  // The dispatch view lists IUnknown, IDispatch, IResize and then IResize2's own members.
+TEST_F(ModuleTypeLib, EachInterfaceExtendsTheOneBefore) {
   std::vector<Member> all = kResizeMembers;
-  all.insert(all.end(), kResize2Members.begin(), kResize2Members.end());
-  ASSERT_EQ(dispatch2_->GetTypeAttr(&attr), S_OK);
-  EXPECT_EQ(attr->typekind, TKIND_DISPATCH);
-  EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FDUAL);
-  EXPECT_EQ(attr->cFuncs, 7 + all.size());
-  dispatch2_->ReleaseTypeAttr(attr);
-  for (const Member& m : all) {
-    SCOPED_TRACE(m.name);
-    FUNCDESC* f = nullptr;
-    ASSERT_EQ(dispatch2_->GetFuncDesc(static_cast<UINT>(m.slot), &f), S_OK);
-    EXPECT_EQ(f->memid, m.id);
-    EXPECT_EQ(f->invkind, m.kind);
-    EXPECT_EQ(f->funckind, FUNC_DISPATCH);
-    dispatch2_->ReleaseFuncDesc(f);
-    // Found by name in either case, as scripts write them; inherited names too.
-    std::u16string name = Wide(m.name);
-    for (char16_t& c : name) c = static_cast<char16_t>(std::tolower(c));
-    LPOLESTR names[] = {name.data()};
-    MEMBERID id = 0;
-    EXPECT_EQ(dispatch2_->GetIDsOfNames(names, 1, &id), S_OK);
-    EXPECT_EQ(id, m.id);
-    BSTR found = nullptr;
-    UINT count = 0;
-    ASSERT_EQ(dispatch2_->GetNames(m.id, &found, 1, &count), S_OK);
-    EXPECT_EQ(Take(found), m.name);
+  for (size_t level = 1; level < kLevelCount; ++level) {
+    SCOPED_TRACE(kLevels[level].name);
+    all.insert(all.end(), kLevels[level].own->begin(), kLevels[level].own->end());
+    ITypeInfo* vtable = vtable_[level];
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(vtable->GetTypeAttr(&attr), S_OK);
+    EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
+    EXPECT_TRUE(IsEqualGUID(attr->guid, *kLevels[level].iid));
+    EXPECT_EQ(attr->cbSizeVft, (7 + all.size()) * sizeof(void*));
+    ASSERT_EQ(attr->cImplTypes, 1);
+    vtable->ReleaseTypeAttr(attr);
+    HREFTYPE href = 0;
+    ASSERT_EQ(vtable->GetRefTypeOfImplType(0, &href), S_OK);
+    ITypeInfo* base = nullptr;
+    ASSERT_EQ(vtable->GetRefTypeInfo(href, &base), S_OK);
+    ASSERT_EQ(base->GetTypeAttr(&attr), S_OK);
+    EXPECT_EQ(attr->typekind, TKIND_INTERFACE);
+    EXPECT_TRUE(IsEqualGUID(attr->guid, *kLevels[level - 1].iid))
+        << "the base is the previous interface's function table";
+    base->ReleaseTypeAttr(attr);
+    base->Release();
+
+    // The dispatch view lists IUnknown, IDispatch and then every member up to this interface's.
+    ITypeInfo* dispatch = dispatch_[level];
+    ASSERT_EQ(dispatch->GetTypeAttr(&attr), S_OK);
+    EXPECT_EQ(attr->typekind, TKIND_DISPATCH);
+    EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FDUAL);
+    EXPECT_EQ(attr->cFuncs, 7 + all.size());
+    dispatch->ReleaseTypeAttr(attr);
+    for (const Member& m : all) {
+      SCOPED_TRACE(m.name);
+      FUNCDESC* f = nullptr;
+      ASSERT_EQ(dispatch->GetFuncDesc(static_cast<UINT>(m.slot), &f), S_OK);
+      EXPECT_EQ(f->memid, m.id);
+      EXPECT_EQ(f->invkind, m.kind);
+      EXPECT_EQ(f->funckind, FUNC_DISPATCH);
+      dispatch->ReleaseFuncDesc(f);
+      // Found by name in either case, as scripts write them; inherited names too.
+      std::u16string name = Wide(m.name);
+      for (char16_t& c : name) c = static_cast<char16_t>(std::tolower(c));
+      LPOLESTR names[] = {name.data()};
+      MEMBERID id = 0;
+      EXPECT_EQ(dispatch->GetIDsOfNames(names, 1, &id), S_OK);
+      EXPECT_EQ(id, m.id);
+      BSTR found = nullptr;
+      UINT count = 0;
+      ASSERT_EQ(dispatch->GetNames(m.id, &found, 1, &count), S_OK);
+      EXPECT_EQ(Take(found), m.name);
+    }
   }
 }
 
 TEST_F(ModuleTypeLib, DispatchViewMovesResultsOutOfTheParameters) {
   FUNCDESC* f = nullptr;
-  ASSERT_EQ(dispatch_->GetFuncDesc(0, &f), S_OK);
+  ASSERT_EQ(dispatch_[0]->GetFuncDesc(0, &f), S_OK);
   EXPECT_EQ(f->memid, 0x60000000);
   EXPECT_TRUE(f->wFuncFlags & FUNCFLAG_FRESTRICTED);
-  dispatch_->ReleaseFuncDesc(f);
-  ASSERT_EQ(dispatch_->GetFuncDesc(7, &f), S_OK);  // Width
+  dispatch_[0]->ReleaseFuncDesc(f);
+  ASSERT_EQ(dispatch_[0]->GetFuncDesc(7, &f), S_OK);  // Width
   EXPECT_EQ(f->memid, 1);
   EXPECT_EQ(f->funckind, FUNC_DISPATCH);
   EXPECT_EQ(f->cParams, 0);
   EXPECT_EQ(f->elemdescFunc.tdesc.vt, VT_I4);
-  dispatch_->ReleaseFuncDesc(f);
-  ASSERT_EQ(dispatch_->GetFuncDesc(9, &f), S_OK);  // ResizeImage
+  dispatch_[0]->ReleaseFuncDesc(f);
+  ASSERT_EQ(dispatch_[0]->GetFuncDesc(9, &f), S_OK);  // ResizeImage
   EXPECT_EQ(f->elemdescFunc.tdesc.vt, VT_VOID);
   EXPECT_EQ(f->cParams, 2);
-  dispatch_->ReleaseFuncDesc(f);
+  dispatch_[0]->ReleaseFuncDesc(f);
 }
 
 TEST_F(ModuleTypeLib, CoclassNamesItsDefaultInterface) {
@@ -377,7 +413,7 @@ TEST_F(ModuleTypeLib, CoclassNamesItsDefaultInterface) {
   coclass->GetRefTypeOfImplType(0, &href);
   ITypeInfo* iface = nullptr;
   ASSERT_EQ(coclass->GetRefTypeInfo(href, &iface), S_OK);
-  EXPECT_EQ(iface, dispatch2_) << "the coclass names IResize2's dispatch view";
+  EXPECT_EQ(iface, dispatch_[kLevelCount - 1]) << "the coclass names the newest dispatch view";
   iface->Release();
   BSTR name = nullptr, doc = nullptr;
   coclass->GetDocumentation(MEMBERID_NIL, &name, &doc, nullptr, nullptr);
@@ -438,16 +474,18 @@ TEST_F(ModuleTypeLib, AgreesWithTheInterfaceDescriptionFile) {
   CoTaskMemFree(text);
 
   const std::vector<IdlMember> members = ReadMembers(idl);
-  // IResize's members, then IResize2's.
-  const size_t first = kResizeMembers.size();
-  ASSERT_EQ(members.size(), first + kResize2Members.size());
+  // Each interface's members in turn, as the file lists them.
+  size_t total = 0;
+  for (const Level& level : kLevels) total += level.own->size();
+  ASSERT_EQ(members.size(), total);
+  size_t level = 0, first = 0;
   for (size_t index = 0; index < members.size(); ++index) {
+    while (index - first >= kLevels[level].own->size()) first += kLevels[level++].own->size();
     const IdlMember& m = members[index];
     SCOPED_TRACE(m.name);
-    ITypeInfo* vtable = index < first ? vtable_ : vtable2_;
+    ITypeInfo* vtable = vtable_[level];
     FUNCDESC* f = nullptr;
-    ASSERT_EQ(vtable->GetFuncDesc(static_cast<UINT>(index < first ? index : index - first), &f),
-              S_OK);
+    ASSERT_EQ(vtable->GetFuncDesc(static_cast<UINT>(index - first), &f), S_OK);
     const size_t id = m.attributes.find("id(");
     ASSERT_NE(id, std::string::npos);
     EXPECT_EQ(f->memid, std::stol(m.attributes.substr(id + 3), nullptr, 0));

@@ -4,12 +4,12 @@
 #include <cstring>
 #include <limits>
 
-#include "platform/winapi.h"
+#include "tests/platform/ole_text.h"
 
 namespace {
 
 TEST(Bstr, CarriesItsLengthAndATerminator) {
-  BSTR text = SysAllocString(u"abc");
+  BSTR text = SysAllocString(OLESTR("abc"));
   ASSERT_NE(text, nullptr);
   EXPECT_EQ(SysStringLen(text), 3u);
   EXPECT_EQ(SysStringByteLen(text), 6u);
@@ -21,10 +21,10 @@ TEST(Bstr, CarriesItsLengthAndATerminator) {
 }
 
 TEST(Bstr, EmbeddedZerosAndNullInputs) {
-  const OLECHAR withZero[] = {u'a', 0, u'b'};
+  const OLECHAR withZero[] = {OLECHAR('a'), 0, OLECHAR('b')};
   BSTR text = SysAllocStringLen(withZero, 3);
   EXPECT_EQ(SysStringLen(text), 3u);
-  EXPECT_EQ(text[2], u'b');
+  EXPECT_EQ(text[2], OLECHAR('b'));
   SysFreeString(text);
   BSTR blank = SysAllocStringLen(nullptr, 4);
   ASSERT_NE(blank, nullptr);
@@ -53,7 +53,7 @@ TEST(Variant, CopyIsDeepForStringsAndArrays) {
   VARIANT source;
   VariantInit(&source);
   V_VT(&source) = VT_BSTR;
-  V_BSTR(&source) = SysAllocString(u"hello");
+  V_BSTR(&source) = SysAllocString(OLESTR("hello"));
   VARIANT copy;
   VariantInit(&copy);
   ASSERT_EQ(VariantCopy(&copy, &source), S_OK);
@@ -74,7 +74,7 @@ TEST(Variant, CopyIsDeepForStringsAndArrays) {
 }
 
 TEST(Variant, ByReferenceValuesOwnNothing) {
-  BSTR owned = SysAllocString(u"kept");
+  BSTR owned = SysAllocString(OLESTR("kept"));
   VARIANT ref;
   VariantInit(&ref);
   V_VT(&ref) = VT_BSTR | VT_BYREF;
@@ -134,7 +134,7 @@ TEST(SafeArray, EmptyVectorHasUpperBoundBelowLower) {
   SafeArrayDestroy(psa);
 }
 
-TEST(SafeArray, MultiDimensionalIndexingIsRowMajorFromTheLeft) {
+TEST(SafeArray, MultiDimensionalDataIsColumnMajor) {
   SAFEARRAYBOUND bounds[2] = {{2, 0}, {3, 10}};  // [0..1][10..12]
   SAFEARRAY* psa = SafeArrayCreate(VT_I4, 2, bounds);
   ASSERT_NE(psa, nullptr);
@@ -144,7 +144,7 @@ TEST(SafeArray, MultiDimensionalIndexingIsRowMajorFromTheLeft) {
   LONG index[2] = {1, 11};
   LONG value = 42;
   EXPECT_EQ(SafeArrayPutElement(psa, index, &value), S_OK);
-  EXPECT_EQ(static_cast<LONG*>(psa->pvData)[1 * 3 + 1], 42);
+  EXPECT_EQ(static_cast<LONG*>(psa->pvData)[1 + 1 * 2], 42) << "the leftmost index varies fastest";
   LONG outside[2] = {2, 10};
   EXPECT_EQ(SafeArrayPutElement(psa, outside, &value), DISP_E_BADINDEX);
   SafeArrayDestroy(psa);
@@ -153,7 +153,7 @@ TEST(SafeArray, MultiDimensionalIndexingIsRowMajorFromTheLeft) {
 TEST(SafeArray, StringElementsAreOwnedAndCopied) {
   SAFEARRAY* psa = SafeArrayCreateVector(VT_BSTR, 0, 2);
   LONG index = 1;
-  BSTR text = SysAllocString(u"x");
+  BSTR text = SysAllocString(OLESTR("x"));
   EXPECT_EQ(SafeArrayPutElement(psa, &index, text), S_OK);
   SysFreeString(text);
   SAFEARRAY* copy = nullptr;

@@ -6,11 +6,11 @@
 #include <limits>
 #include <string>
 
-#include "platform/winapi.h"
+#include "tests/platform/ole_text.h"
 
 namespace {
 
-VARIANT Text(const char16_t* text) {
+VARIANT Text(const OLECHAR* text) {
   VARIANT v;
   VariantInit(&v);
   V_VT(&v) = VT_BSTR;
@@ -27,7 +27,7 @@ VARIANT Long(LONG value) {
 }
 
 struct TextToNumber {
-  const char16_t* text;
+  const OLECHAR* text;
   VARTYPE to;
   HRESULT hr;
   double value;  // compared after conversion to VT_R8 of the result
@@ -61,7 +61,7 @@ TEST_P(FromText, ParsesAsTheAutomationLibrary) {
   VARIANT out;
   VariantInit(&out);
   const HRESULT hr = VariantChangeType(&out, &in, 0, c.to);
-  EXPECT_EQ(hr, c.hr) << std::string(c.text, c.text + std::char_traits<char16_t>::length(c.text));
+  EXPECT_EQ(hr, c.hr) << std::string(c.text, c.text + std::char_traits<OLECHAR>::length(c.text));
   if (SUCCEEDED(hr) && SUCCEEDED(c.hr)) {
     EXPECT_EQ(V_VT(&out), c.to);
     EXPECT_DOUBLE_EQ(NumericValue(out), c.value);
@@ -79,56 +79,68 @@ constexpr HRESULT OVERFLOW_ = DISP_E_OVERFLOW;
 INSTANTIATE_TEST_SUITE_P(
     Integers, FromText,
     ::testing::Values(
-        TextToNumber{u"123", VT_I4, OK, 123}, TextToNumber{u"  42  ", VT_I4, OK, 42},
-        TextToNumber{u"-7", VT_I4, OK, -7}, TextToNumber{u"7-", VT_I4, OK, -7},
-        TextToNumber{u"(7)", VT_I4, OK, -7}, TextToNumber{u"+8", VT_I4, OK, 8},
-        TextToNumber{u"$1,234", VT_I4, OK, 1234}, TextToNumber{u"1,234,567", VT_I4, OK, 1234567},
-        TextToNumber{u"2.5", VT_I4, OK, 2}, TextToNumber{u"3.5", VT_I4, OK, 4},
-        TextToNumber{u"-2.5", VT_I4, OK, -2}, TextToNumber{u"2.51", VT_I4, OK, 3},
-        TextToNumber{u"0.5", VT_I4, OK, 0}, TextToNumber{u".75", VT_I4, OK, 1},
-        TextToNumber{u"1e3", VT_I4, OK, 1000}, TextToNumber{u"1.5E+1", VT_I4, OK, 15},
-        TextToNumber{u"25e-1", VT_I4, OK, 2}, TextToNumber{u"&HFF", VT_I4, OK, 255},
-        TextToNumber{u"&hffffffff", VT_I4, OK, -1}, TextToNumber{u"&O17", VT_I4, OK, 15},
-        TextToNumber{u"&HFFFF", VT_I2, OK, -1}, TextToNumber{u"&H10000", VT_I2, OVERFLOW_, 0},
-        TextToNumber{u"&H100000000", VT_I4, OVERFLOW_, 0},
-        TextToNumber{u"2147483647", VT_I4, OK, 2147483647},
-        TextToNumber{u"2147483648", VT_I4, OVERFLOW_, 0},
-        TextToNumber{u"-2147483648", VT_I4, OK, -2147483648.0},
-        TextToNumber{u"-2147483649", VT_I4, OVERFLOW_, 0},
-        TextToNumber{u"2147483647.5", VT_I4, OVERFLOW_, 0},
-        TextToNumber{u"99999999999999999999999", VT_I4, OVERFLOW_, 0},
-        TextToNumber{u"32768", VT_I2, OVERFLOW_, 0}, TextToNumber{u"255", VT_UI1, OK, 255},
-        TextToNumber{u"256", VT_UI1, OVERFLOW_, 0}, TextToNumber{u"-1", VT_UI1, OVERFLOW_, 0},
-        TextToNumber{u"-0.4", VT_UI1, OK, 0}, TextToNumber{u"0", VT_I4, OK, 0},
-        TextToNumber{u"000", VT_I4, OK, 0}, TextToNumber{u"", VT_I4, MISMATCH, 0},
-        TextToNumber{u"   ", VT_I4, MISMATCH, 0}, TextToNumber{u"abc", VT_I4, MISMATCH, 0},
-        TextToNumber{u"12abc", VT_I4, MISMATCH, 0}, TextToNumber{u",5", VT_I4, MISMATCH, 0},
-        TextToNumber{u"1e", VT_I4, MISMATCH, 0}, TextToNumber{u"(5", VT_I4, MISMATCH, 0},
-        TextToNumber{u"1.2.3", VT_I4, MISMATCH, 0}, TextToNumber{u"--5", VT_I4, MISMATCH, 0},
-        TextToNumber{u"&H", VT_I4, MISMATCH, 0}, TextToNumber{u"&O8", VT_I4, MISMATCH, 0}));
+        TextToNumber{OLESTR("123"), VT_I4, OK, 123}, TextToNumber{OLESTR("  42  "), VT_I4, OK, 42},
+        TextToNumber{OLESTR("-7"), VT_I4, OK, -7}, TextToNumber{OLESTR("7-"), VT_I4, OK, -7},
+        TextToNumber{OLESTR("(7)"), VT_I4, OK, -7}, TextToNumber{OLESTR("+8"), VT_I4, OK, 8},
+        TextToNumber{OLESTR("$1,234"), VT_I4, OK, 1234},
+        TextToNumber{OLESTR("1,234,567"), VT_I4, OK, 1234567},
+        TextToNumber{OLESTR("2.5"), VT_I4, OK, 2}, TextToNumber{OLESTR("3.5"), VT_I4, OK, 4},
+        TextToNumber{OLESTR("-2.5"), VT_I4, OK, -2}, TextToNumber{OLESTR("2.51"), VT_I4, OK, 3},
+        TextToNumber{OLESTR("0.5"), VT_I4, OK, 0}, TextToNumber{OLESTR(".75"), VT_I4, OK, 1},
+        TextToNumber{OLESTR("1e3"), VT_I4, OK, 1000}, TextToNumber{OLESTR("1.5E+1"), VT_I4, OK, 15},
+        TextToNumber{OLESTR("25e-1"), VT_I4, OK, 2}, TextToNumber{OLESTR("&HFF"), VT_I4, OK, 255},
+        TextToNumber{OLESTR("&hffffffff"), VT_I4, OK, -1},
+        TextToNumber{OLESTR("&O17"), VT_I4, OK, 15}, TextToNumber{OLESTR("&HFFFF"), VT_I2, OK, -1},
+        TextToNumber{OLESTR("&H10000"), VT_I2, OVERFLOW_, 0},
+        TextToNumber{OLESTR("&H100000000"), VT_I4, OVERFLOW_, 0},
+        TextToNumber{OLESTR("2147483647"), VT_I4, OK, 2147483647},
+        TextToNumber{OLESTR("2147483648"), VT_I4, OVERFLOW_, 0},
+        TextToNumber{OLESTR("-2147483648"), VT_I4, OK, -2147483648.0},
+        TextToNumber{OLESTR("-2147483649"), VT_I4, OVERFLOW_, 0},
+        TextToNumber{OLESTR("2147483647.5"), VT_I4, OVERFLOW_, 0},
+        TextToNumber{OLESTR("99999999999999999999999"), VT_I4, OVERFLOW_, 0},
+        TextToNumber{OLESTR("32768"), VT_I2, OVERFLOW_, 0},
+        TextToNumber{OLESTR("255"), VT_UI1, OK, 255},
+        TextToNumber{OLESTR("256"), VT_UI1, OVERFLOW_, 0},
+        TextToNumber{OLESTR("-1"), VT_UI1, OVERFLOW_, 0},
+        TextToNumber{OLESTR("-0.4"), VT_UI1, OK, 0}, TextToNumber{OLESTR("0"), VT_I4, OK, 0},
+        TextToNumber{OLESTR("000"), VT_I4, OK, 0}, TextToNumber{OLESTR(""), VT_I4, MISMATCH, 0},
+        TextToNumber{OLESTR("   "), VT_I4, MISMATCH, 0},
+        TextToNumber{OLESTR("abc"), VT_I4, MISMATCH, 0},
+        TextToNumber{OLESTR("12abc"), VT_I4, MISMATCH, 0},
+        TextToNumber{OLESTR(",5"), VT_I4, MISMATCH, 0},
+        TextToNumber{OLESTR("1e"), VT_I4, MISMATCH, 0},
+        TextToNumber{OLESTR("(5"), VT_I4, MISMATCH, 0},
+        TextToNumber{OLESTR("1.2.3"), VT_I4, MISMATCH, 0},
+        TextToNumber{OLESTR("--5"), VT_I4, MISMATCH, 0},
+        TextToNumber{OLESTR("&H"), VT_I4, MISMATCH, 0},
+        TextToNumber{OLESTR("&O8"), VT_I4, MISMATCH, 0}));
 
-INSTANTIATE_TEST_SUITE_P(
-    Reals, FromText,
-    ::testing::Values(
-        TextToNumber{u"1.5", VT_R8, OK, 1.5}, TextToNumber{u"-0.6", VT_R8, OK, -0.6},
-        TextToNumber{u"1,000.25", VT_R8, OK, 1000.25}, TextToNumber{u"1.5e-3", VT_R8, OK, 0.0015},
-        TextToNumber{u"1e400", VT_R8, OVERFLOW_, 0}, TextToNumber{u"1e-94938484", VT_R8, OK, 0},
-        TextToNumber{u"0.1", VT_R4, OK, static_cast<double>(0.1f)},
-        TextToNumber{u"1e39", VT_R4, OVERFLOW_, 0}, TextToNumber{u"&H10", VT_R8, OK, 16},
-        TextToNumber{u"x1", VT_R8, MISMATCH, 0}));
+INSTANTIATE_TEST_SUITE_P(Reals, FromText,
+                         ::testing::Values(TextToNumber{OLESTR("1.5"), VT_R8, OK, 1.5},
+                                           TextToNumber{OLESTR("-0.6"), VT_R8, OK, -0.6},
+                                           TextToNumber{OLESTR("1,000.25"), VT_R8, OK, 1000.25},
+                                           TextToNumber{OLESTR("1.5e-3"), VT_R8, OK, 0.0015},
+                                           TextToNumber{OLESTR("1e400"), VT_R8, OVERFLOW_, 0},
+                                           TextToNumber{OLESTR("1e-94938484"), VT_R8, OK, 0},
+                                           TextToNumber{OLESTR("0.1"), VT_R4, OK,
+                                                        static_cast<double>(0.1f)},
+                                           TextToNumber{OLESTR("1e39"), VT_R4, OVERFLOW_, 0},
+                                           TextToNumber{OLESTR("&H10"), VT_R8, OK, 16},
+                                           TextToNumber{OLESTR("x1"), VT_R8, MISMATCH, 0}));
 
 INSTANTIATE_TEST_SUITE_P(Booleans, FromText,
-                         ::testing::Values(TextToNumber{u"True", VT_BOOL, OK, -1},
-                                           TextToNumber{u"false", VT_BOOL, OK, 0},
-                                           TextToNumber{u"TRUE", VT_BOOL, OK, -1},
-                                           TextToNumber{u"#TRUE#", VT_BOOL, OK, -1},
-                                           TextToNumber{u"#FALSE#", VT_BOOL, OK, 0},
-                                           TextToNumber{u"#true#", VT_BOOL, MISMATCH, 0},
-                                           TextToNumber{u"0", VT_BOOL, OK, 0},
-                                           TextToNumber{u"2", VT_BOOL, OK, -1},
-                                           TextToNumber{u"0.0", VT_BOOL, OK, 0},
-                                           TextToNumber{u" True", VT_BOOL, MISMATCH, 0},
-                                           TextToNumber{u"yes", VT_BOOL, MISMATCH, 0}));
+                         ::testing::Values(TextToNumber{OLESTR("True"), VT_BOOL, OK, -1},
+                                           TextToNumber{OLESTR("false"), VT_BOOL, OK, 0},
+                                           TextToNumber{OLESTR("TRUE"), VT_BOOL, OK, -1},
+                                           TextToNumber{OLESTR("#TRUE#"), VT_BOOL, OK, -1},
+                                           TextToNumber{OLESTR("#FALSE#"), VT_BOOL, OK, 0},
+                                           TextToNumber{OLESTR("#true#"), VT_BOOL, MISMATCH, 0},
+                                           TextToNumber{OLESTR("0"), VT_BOOL, OK, 0},
+                                           TextToNumber{OLESTR("2"), VT_BOOL, OK, -1},
+                                           TextToNumber{OLESTR("0.0"), VT_BOOL, OK, 0},
+                                           TextToNumber{OLESTR(" True"), VT_BOOL, MISMATCH, 0},
+                                           TextToNumber{OLESTR("yes"), VT_BOOL, MISMATCH, 0}));
 
 struct NumberCase {
   VARIANT in;
@@ -174,7 +186,7 @@ VARIANT Typed(VARTYPE vt, double value) {
 
 class BetweenNumbers : public ::testing::TestWithParam<NumberCase> {};
 TEST_P(BetweenNumbers, RoundsHalfToEvenAndChecksRange) {
-  const NumberCase& c = GetParam();
+  NumberCase c = GetParam();  // MinGW-w64 declares the source without const
   VARIANT out;
   VariantInit(&out);
   EXPECT_EQ(VariantChangeType(&out, &c.in, 0, c.to), c.hr);
@@ -219,38 +231,44 @@ INSTANTIATE_TEST_SUITE_P(
 struct ToTextCase {
   VARIANT in;
   USHORT flags;
-  const char16_t* text;
+  const OLECHAR* text;
 };
 
 class ToText : public ::testing::TestWithParam<ToTextCase> {};
 TEST_P(ToText, FormatsAsTheAutomationLibrary) {
-  const ToTextCase& c = GetParam();
+  ToTextCase c = GetParam();  // MinGW-w64 declares the source without const
   VARIANT out;
   VariantInit(&out);
   ASSERT_EQ(VariantChangeType(&out, &c.in, c.flags, VT_BSTR), S_OK);
   ASSERT_EQ(V_VT(&out), VT_BSTR);
-  EXPECT_EQ(std::u16string(V_BSTR(&out), SysStringLen(V_BSTR(&out))), std::u16string(c.text));
+  EXPECT_EQ(OleString(V_BSTR(&out), SysStringLen(V_BSTR(&out))), OleString(c.text));
   VariantClear(&out);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ToText,
-    ::testing::Values(
-        ToTextCase{Typed(VT_I4, -5), 0, u"-5"}, ToTextCase{Typed(VT_I4, 0), 0, u"0"},
-        ToTextCase{Long(-2147483647 - 1), 0, u"-2147483648"},
-        ToTextCase{Typed(VT_UI1, 200), 0, u"200"}, ToTextCase{Typed(VT_R8, 1.5), 0, u"1.5"},
-        ToTextCase{Typed(VT_R8, 0.1), 0, u"0.1"}, ToTextCase{Typed(VT_R8, 1e20), 0, u"1E+20"},
-        ToTextCase{Typed(VT_R8, 1.5e-5), 0, u"0.000015"},
-        ToTextCase{Typed(VT_R8, 1.2345e-12), 0, u"1.2345E-12"},
-        ToTextCase{Typed(VT_R8, 123456789012345678.0), 0, u"1.23456789012346E+17"},
-        ToTextCase{Typed(VT_R8, 1.0 / 3), 0, u"0.333333333333333"},
-        ToTextCase{Typed(VT_R8, -0.0), 0, u"0"}, ToTextCase{Typed(VT_R4, 0.1), 0, u"0.1"},
-        ToTextCase{Typed(VT_R4, 1.0 / 3), 0, u"0.3333333"},
-        ToTextCase{Typed(VT_BOOL, -1), 0, u"-1"}, ToTextCase{Typed(VT_BOOL, 0), 0, u"0"},
-        ToTextCase{Typed(VT_BOOL, -1), VARIANT_ALPHABOOL, u"True"},
-        ToTextCase{Typed(VT_BOOL, 0), VARIANT_ALPHABOOL, u"False"},
-        ToTextCase{Typed(VT_CY, 1.5), 0, u"1.5"}, ToTextCase{Typed(VT_CY, -2), 0, u"-2"},
-        ToTextCase{Typed(VT_EMPTY, 0), 0, u""}));
+    ::testing::Values(ToTextCase{Typed(VT_I4, -5), 0, OLESTR("-5")},
+                      ToTextCase{Typed(VT_I4, 0), 0, OLESTR("0")},
+                      ToTextCase{Long(-2147483647 - 1), 0, OLESTR("-2147483648")},
+                      ToTextCase{Typed(VT_UI1, 200), 0, OLESTR("200")},
+                      ToTextCase{Typed(VT_R8, 1.5), 0, OLESTR("1.5")},
+                      ToTextCase{Typed(VT_R8, 0.1), 0, OLESTR("0.1")},
+                      ToTextCase{Typed(VT_R8, 1e20), 0, OLESTR("1E+20")},
+                      ToTextCase{Typed(VT_R8, 1.5e-5), 0, OLESTR("0.000015")},
+                      ToTextCase{Typed(VT_R8, 1.2345e-12), 0, OLESTR("1.2345E-12")},
+                      ToTextCase{Typed(VT_R8, 123456789012345678.0), 0,
+                                 OLESTR("1.23456789012346E+17")},
+                      ToTextCase{Typed(VT_R8, 1.0 / 3), 0, OLESTR("0.333333333333333")},
+                      ToTextCase{Typed(VT_R8, -0.0), 0, OLESTR("0")},
+                      ToTextCase{Typed(VT_R4, 0.1), 0, OLESTR("0.1")},
+                      ToTextCase{Typed(VT_R4, 1.0 / 3), 0, OLESTR("0.3333333")},
+                      ToTextCase{Typed(VT_BOOL, -1), 0, OLESTR("-1")},
+                      ToTextCase{Typed(VT_BOOL, 0), 0, OLESTR("0")},
+                      ToTextCase{Typed(VT_BOOL, -1), VARIANT_ALPHABOOL, OLESTR("True")},
+                      ToTextCase{Typed(VT_BOOL, 0), VARIANT_ALPHABOOL, OLESTR("False")},
+                      ToTextCase{Typed(VT_CY, 1.5), 0, OLESTR("1.5")},
+                      ToTextCase{Typed(VT_CY, -2), 0, OLESTR("-2")},
+                      ToTextCase{Typed(VT_EMPTY, 0), 0, OLESTR("")}));
 
 TEST(ChangeType, NullAndErrorDoNotBecomeText) {
   VARIANT in, out;
@@ -266,17 +284,17 @@ TEST(ChangeType, NullAndErrorDoNotBecomeText) {
 }
 
 TEST(ChangeType, InPlaceConversionFreesTheString) {
-  VARIANT v = Text(u"17");
+  VARIANT v = Text(OLESTR("17"));
   ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_I4), S_OK);
   EXPECT_EQ(V_VT(&v), VT_I4);
   EXPECT_EQ(V_I4(&v), 17);
 }
 
 TEST(ChangeType, FailedInPlaceConversionKeepsTheSource) {
-  VARIANT v = Text(u"seventeen");
+  VARIANT v = Text(OLESTR("seventeen"));
   EXPECT_EQ(VariantChangeType(&v, &v, 0, VT_I4), DISP_E_TYPEMISMATCH);
   ASSERT_EQ(V_VT(&v), VT_BSTR);
-  EXPECT_EQ(std::u16string(V_BSTR(&v)), u"seventeen");
+  EXPECT_EQ(OleString(V_BSTR(&v)), OLESTR("seventeen"));
   VariantClear(&v);
 }
 
@@ -291,7 +309,7 @@ TEST(ChangeType, ByReferenceSourcesAreFollowed) {
   ASSERT_EQ(VariantChangeType(&out, &ref, 0, VT_R8), S_OK);
   EXPECT_EQ(V_R8(&out), 9.0);
 
-  VARIANT inner = Text(u"12");
+  VARIANT inner = Text(OLESTR("12"));
   VARIANT outer;
   VariantInit(&outer);
   V_VT(&outer) = VT_VARIANT | VT_BYREF;
@@ -319,7 +337,7 @@ TEST(ChangeType, ByteArraysPassAndBecomeStrings) {
   SafeArrayGetLBound(V_ARRAY(&out), 1, &lower);
   EXPECT_EQ(lower, 1);
   ASSERT_EQ(VariantChangeType(&out, &in, 0, VT_BSTR), S_OK);
-  EXPECT_EQ(std::u16string(V_BSTR(&out)), u"ab");
+  EXPECT_EQ(OleString(V_BSTR(&out)), OLESTR("ab"));
   EXPECT_EQ(VariantChangeType(&out, &in, 0, VT_I4), DISP_E_TYPEMISMATCH);
   VariantClear(&in);
   VariantClear(&out);
@@ -368,7 +386,7 @@ TEST(ChangeType, ObjectsGiveTheirDefaultValue) {
   ASSERT_EQ(VariantChangeType(&out, &in, 0, VT_I2), S_OK);
   EXPECT_EQ(V_I2(&out), 42);
   ASSERT_EQ(VariantChangeType(&out, &in, 0, VT_BSTR), S_OK);
-  EXPECT_EQ(std::u16string(V_BSTR(&out)), u"42");
+  EXPECT_EQ(OleString(V_BSTR(&out)), OLESTR("42"));
   VariantClear(&out);
   EXPECT_EQ(VariantChangeType(&out, &in, VARIANT_NOVALUEPROP, VT_I4), DISP_E_TYPEMISMATCH);
   ASSERT_EQ(VariantChangeType(&out, &in, 0, VT_UNKNOWN), S_OK);
@@ -397,7 +415,7 @@ INSTANTIATE_TEST_SUITE_P(Targets, ObjectWithoutValue,
                                            VT_BOOL, VT_DECIMAL, VT_I8, VT_BSTR));
 
 TEST(CopyInd, DereferencesOneLevel) {
-  BSTR text = SysAllocString(u"kept");
+  BSTR text = SysAllocString(OLESTR("kept"));
   VARIANT ref;
   VariantInit(&ref);
   V_VT(&ref) = VT_BSTR | VT_BYREF;

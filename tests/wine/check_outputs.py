@@ -57,8 +57,9 @@ def check_oriented(tally, open_image):
         exif = kept.getexif()
         tally.equal(exif.get(0x010F), "Quux", "kept Make")
         tally.equal(exif.get(0x0112), 1, "Orientation 1 once turned")
+        # The source has no pixel dimensions, so the kept EXIF gains none.
         tally.equal((exif.get_ifd(0x8769).get(0xA002), exif.get_ifd(0x8769).get(0xA003)),
-                    (50, 30), "pixel dimensions of the output")
+                    (None, None), "no pixel dimensions the source did not have")
         keywords = (IptcImagePlugin.getiptcinfo(kept) or {}).get((2, 25))
         tally.equal(keywords, [b"alpha", b"beta"], "kept IPTC keywords")
     plain = open_image("out_not_kept.jpg")
@@ -127,6 +128,17 @@ def main():
                 continue
             tally.equal(bool(coded.info.get("progressive")), progressive, name + " progressive")
             tally.check(coded.tobytes() == plain.tobytes(), name + " has the plain save's pixels")
+
+    # OutputFormat: the same photo as PNG (resolution in pHYs) and as WebP.
+    for name, kind in (("out_format.png", "PNG"), ("out_format.webp", "WEBP")):
+        written = open_image(name)
+        if written:
+            tally.equal(written.format, kind, name + " format")
+            tally.equal(written.size, (640, 480), name + " size")
+    png = open_image("out_format.png")
+    if png:
+        tally.equal(tuple(round(v) for v in png.info.get("dpi", (0, 0))), (300, 300),
+                    "PNG resolution")
 
     check_oriented(tally, open_image)
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/com_ptr.h"
+#include "quorvex_version.h"
 #include "tests/wine/client_support.h"
 
 namespace quorvex::wine_client {
@@ -31,6 +32,7 @@ class Client {
     ExceptionInformation();
     EarlyBinding();
     SecondInterface();
+    ThirdInterface();
     LockedFile();
     ModuleExports();
     VersionResource();
@@ -122,7 +124,7 @@ class Client {
     tally_.Check(IsEqualCLSID(found, CLSID_Resize), "the ProgID names the Resize class");
     TComPtr<IDispatch> object = NewObject();
     for (const IID* iid : {&IID_IUnknown, &IID_ISupportErrorInfo, &IID_IProvideClassInfo,
-                           &IID_IDispatch, &IID_IResize, &IID_IResize2}) {
+                           &IID_IDispatch, &IID_IResize, &IID_IResize2, &IID_IResize3}) {
       TComPtr<IUnknown> other;
       tally_.Equal(object->QueryInterface(*iid, other.PutVoid()), S_OK, "QueryInterface");
     }
@@ -153,7 +155,7 @@ class Client {
     tally_.Equal(object->GetTypeInfo(0, 0, info.Put()), S_OK, "GetTypeInfo(0)");
     TBstr name;
     if (info) info->GetDocumentation(MEMBERID_NIL, name.Put(), nullptr, nullptr, nullptr);
-    tally_.Equal(Narrow(name.get()), std::string("IResize2"), "GetTypeInfo(0) describes IResize2");
+    tally_.Equal(Narrow(name.get()), std::string("IResize3"), "GetTypeInfo(0) describes IResize3");
 
     // Both put flags reach the property put; a method call does not.
     Variant value;
@@ -346,7 +348,7 @@ class Client {
     if (!resize) return;
     TBstr version;
     tally_.Equal(resize->get_Version(version.Put()), S_OK, "get_Version");
-    tally_.Equal(Narrow(version.get()), std::string("Quorvex 1.0.0.6."), "Version");
+    tally_.Equal(Narrow(version.get()), std::string(QUORVEX_VERSION_TEXT), "Version");
     TBstr file(SysAllocString(Wide(Path("never.jpg")).c_str()));
     ExpectErrorInfo(resize->SaveToFile(file.get()), "early-bound SaveToFile on a new object",
                     "No image loaded.");
@@ -394,6 +396,11 @@ class Client {
     tally_.Equal(first->QueryInterface(IID_IResize2, back.PutVoid()), S_OK,
                  "IResize2 from IResize");
     tally_.Check(back.get() == resize.get(), "one IResize2 for the object");
+    TComPtr<IResize3> third;
+    tally_.Equal(resize->QueryInterface(IID_IResize3, third.PutVoid()), S_OK,
+                 "IResize3 from IResize2");
+    tally_.Check(static_cast<IResize2*>(third.get()) == resize.get(),
+                 "IResize3's table continues IResize2's");
 
     struct Flag {
       const char* name;
@@ -432,7 +439,7 @@ class Client {
     // Inherited members through IResize2's table.
     TBstr version;
     tally_.Equal(resize->get_Version(version.Put()), S_OK, "get_Version through IResize2");
-    tally_.Equal(Narrow(version.get()), std::string("Quorvex 1.0.0.6."),
+    tally_.Equal(Narrow(version.get()), std::string(QUORVEX_VERSION_TEXT),
                  "Version through IResize2");
     TBstr photo(SysAllocString(Wide(Path("photo_100x80.jpg")).c_str()));
     tally_.Equal(resize->LoadFromFile(photo.get()), S_OK, "LoadFromFile through IResize2");
@@ -465,6 +472,26 @@ class Client {
     tally_.Equal(std::to_string(thumbWidth) + "x" + std::to_string(thumbHeight),
                  std::to_string(width) + "x" + std::to_string(height),
                  "LoadThumbnail size as LoadFromFile and ResizeBox");
+  }
+
+  // IResize3's members through its function table: the output format chooses the bytes
+  // VariantOut gives.
+  void ThirdInterface() {
+    TComPtr<IDispatch> object = NewObject();
+    TComPtr<IResize3> resize;
+    tally_.Equal(object->QueryInterface(IID_IResize3, resize.PutVoid()), S_OK, "IResize3");
+    if (!resize) return;
+    TBstr photo(SysAllocString(Wide(Path("photo_100x80.jpg")).c_str()));
+    resize->LoadFromFile(photo.get());
+    TBstr png(SysAllocString(L"Png"));
+    tally_.Equal(resize->put_OutputFormat(png.get()), S_OK, "put_OutputFormat");
+    TBstr type;
+    tally_.Equal(resize->get_ContentType(type.Put()), S_OK, "get_ContentType");
+    tally_.Equal(Narrow(type.get()), std::string("image/png"), "ContentType of PNG");
+    Variant bytes;
+    tally_.Equal(resize->get_VariantOut(&bytes.value), S_OK, "VariantOut as PNG");
+    const auto* data = static_cast<const unsigned char*>(V_ARRAY(&bytes.value)->pvData);
+    tally_.Equal(std::string(data + 1, data + 4), std::string("PNG"), "PNG signature");
   }
 
   // A file that another handle holds without sharing exists but cannot be opened.
@@ -513,6 +540,8 @@ class Client {
                  "DllGetClassObject for an interface the factory lacks");
     tally_.Equal(getClassObject(CLSID_Resize, IID_IResize2, &object), E_NOINTERFACE,
                  "DllGetClassObject for IResize2");
+    tally_.Equal(getClassObject(CLSID_Resize, IID_IResize3, &object), E_NOINTERFACE,
+                 "DllGetClassObject for IResize3");
 
     tally_.Equal(canUnloadNow(), S_OK, "DllCanUnloadNow with nothing alive");
     TComPtr<IClassFactory> factory;
@@ -552,15 +581,19 @@ class Client {
     UINT length = 0;
     if (VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length) &&
         fixed != nullptr) {
-      tally_.Equal(fixed->dwFileVersionMS, DWORD{0x00010000}, "file version 1.0");
-      tally_.Equal(fixed->dwFileVersionLS, DWORD{0x00000006}, "file version .0.6");
+      tally_.Equal(fixed->dwFileVersionMS,
+                   DWORD{QUORVEX_VERSION_MAJOR << 16 | QUORVEX_VERSION_MINOR},
+                   "file version, major and minor");
+      tally_.Equal(fixed->dwFileVersionLS,
+                   DWORD{QUORVEX_VERSION_PATCH << 16 | QUORVEX_VERSION_TWEAK},
+                   "file version, patch and tweak");
     } else {
       tally_.Check(false, "the fixed version information");
     }
     const struct {
       const char* name;
       const char* expected;
-    } strings[] = {{"FileVersion", "1.0.0.6"},
+    } strings[] = {{"FileVersion", QUORVEX_VERSION},
                    {"ProductName", "Quorvex"},
                    {"OriginalFilename", "Quorvex.dll"}};
     for (const auto& entry : strings) {

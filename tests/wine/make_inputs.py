@@ -78,6 +78,12 @@ def main():
     (directory / "notjpeg.jpg").write_text("This is a text file, not a JPEG.\n")
     (directory / "folder.jpg").mkdir(exist_ok=True)
     oriented(directory)
+    # Converted to sRGB through its profile by ConvertToSRGB.
+    from PIL import Image
+
+    adobe = open("/usr/share/color/icc/colord/AdobeRGB1998.icc", "rb").read()
+    Image.frombytes("RGB", (320, 240), gradient(320, 240)).save(
+        directory / "adobe_rgb.jpg", quality=95, icc_profile=adobe)
 
 
 if __name__ == "__main__":

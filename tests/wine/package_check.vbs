@@ -1,6 +1,6 @@
 ' What a first page does with a freshly registered module: create the object by its ProgID, load
 ' a photo, fit it into 200 x 200 and save it.
-' Usage: cscript package_check.vbs IN_JPEG OUT_JPEG      The last line is "N passed, M failed".
+' Usage: cscript package_check.vbs IN_JPEG OUT_JPEG VERSION      The last line is "N passed, M failed".
 Option Explicit
 Dim passed, failed, resize
 passed = 0
@@ -19,7 +19,7 @@ On Error Resume Next
 Set resize = CreateObject("Quorvex.Resize")
 Expect "CreateObject", Err.Description, ""
 If Err.Number = 0 Then
-  Expect "Version", resize.Version, "Quorvex 1.0.0.6."
+  Expect "Version", resize.Version, "Quorvex " & WScript.Arguments(2) & "."
   resize.LoadFromFile WScript.Arguments(0)
   Expect "LoadFromFile", Err.Description, ""
   resize.ResizeBox 200, 200

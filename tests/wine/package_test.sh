@@ -2,7 +2,7 @@
 # The zip package as a user receives it: made with cpack, unpacked, its files listed, the DLL
 # registered with regsvr32 from the unpacked folder in a fresh Wine prefix, an object created
 # there by a script, and the DLL unregistered again.
-# Usage: tests/wine/package_test.sh BUILD_DIR AMD64|X86      The last line is "N passed, M failed".
+# Usage: QUORVEX_VERSION=X.Y.Z.W tests/wine/package_test.sh BUILD_DIR AMD64|X86      The last line is "N passed, M failed".
 set -u -o pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -15,7 +15,8 @@ select_wine "$processor"
 new_prefix quorvex-package
 suffix=$([ "$processor" = X86 ] && echo win32 || echo win64)
 
-name=quorvex-1.0.0.6-$suffix
+version=${QUORVEX_VERSION:?QUORVEX_VERSION must name the project version}
+name=quorvex-$version-$suffix
 cpack --config "$build/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log" 2>&1 ||
   cat "$scratch/cpack.log"
 expect "the package" "$(cd "$scratch/out" && ls ./*.zip 2>/dev/null)" "./$name.zip"
@@ -47,7 +48,7 @@ inproc=$(timeout 300 "$wine" reg query \
 expect "InprocServer32" "$inproc" "$module"
 
 stage "package_check.vbs" timeout 300 "$wine" cscript //nologo "$(winpath "$here/package_check.vbs")" \
-  "$(winpath "$here/../../samples/two-wings.jpg")" "$(winpath "$scratch/thumbnail.jpg")"
+  "$(winpath "$here/../../samples/two-wings.jpg")" "$(winpath "$scratch/thumbnail.jpg")" "$version"
 expect "the thumbnail written" "$([ -s "$scratch/thumbnail.jpg" ] && echo yes)" yes
 
 timeout 300 "$wine" regsvr32 /s /u "$module" >/dev/null 2>&1

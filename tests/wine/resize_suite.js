@@ -1,7 +1,7 @@
 // The Resize object as a JScript page sees it: creation by ProgID, properties and their
 // clamping, names in any case, loads, transforms and saves on real files, and failures as caught
 // errors (JScript errors carry the number and the description; they have no source).
-// Usage: cscript //nologo resize_suite.js WORK_DIR   (WORK_DIR holds make_inputs.py's files)
+// Usage: cscript //nologo resize_suite.js WORK_DIR VERSION   (WORK_DIR holds make_inputs.py's files)
 // The host exits 0 even when a script dies, so the last line, "N passed, M failed", is the verdict.
 var PROG_ID = "Quorvex.Resize";
 var NO_IMAGE = "No image loaded.";
@@ -9,6 +9,7 @@ var NOT_FOUND = "File not found or permission incorrect.";
 var passed = 0;
 var failed = 0;
 var work = WScript.Arguments(0);
+var versionText = "Quorvex " + WScript.Arguments(1) + ".";
 var fso = new ActiveXObject("Scripting.FileSystemObject");
 
 function check(name, actual, expected) {
@@ -75,7 +76,7 @@ check("new JPGQuality", r.JPGQuality, 90);
 check("new GrayScale", r.GrayScale, false);
 check("new GreyScale", r.GreyScale, false);
 check("new BackgroundColor", r.BackgroundColor, 0xFFFFFF);
-check("Version", r.Version, "Quorvex 1.0.0.6.");
+check("Version", r.Version, versionText);
 check("Width type", typeof r.Width, "number");
 check("GrayScale type", typeof r.GrayScale, "boolean");
 check("Version type", typeof r.Version, "string");
@@ -101,7 +102,7 @@ section("names");
 r.jpgquality = 33;
 check("jpgquality", r.JPGQUALITY, 33);
 check("width", r.width, 0);
-check("version", r.version, "Quorvex 1.0.0.6.");
+check("version", r.version, versionText);
 
 section("loading and transforms");
 r = loaded("photo_1000x750.jpg");
@@ -289,6 +290,13 @@ checkSize("kept Orientation turns the copy", r, 100, 60);
 kept.KeepMetadata = false;
 r.VariantIn(kept.VariantOut);
 check("no Orientation without KeepMetadata", r.Orientation, 1);
+kept.KeepMetadataParts = "exif, ICC";
+check("KeepMetadataParts in its own order", kept.KeepMetadataParts, "exif,icc");
+r.VariantIn(kept.VariantOut);
+check("KeepMetadataParts keeps EXIF without KeepMetadata", r.Orientation, 6);
+checkError("KeepMetadataParts with an unknown name", function () { kept.KeepMetadataParts = "gps,faces"; },
+  "KeepMetadataParts takes a comma list of exif, gps, iptc, xmp and icc.");
+check("a refused list leaves the setting", kept.KeepMetadataParts, "exif,icc");
 checkDispatchError("Orientation is read-only", function () { r.Orientation = 3; }, "80020003");
 
 // LoadThumbnail ends where a load followed by ResizeBox ends, by name and by bytes.
@@ -309,5 +317,38 @@ checkError("LoadThumbnail of a missing file",
 checkError("LoadThumbnail of a text file",
            function () { thumb.LoadThumbnail(path("notjpeg.jpg"), 50, 50); }, "Invalid file.");
 checkSize("a failed LoadThumbnail keeps the image", thumb, 100, 80);
+
+// FillBox cuts along the gravity; LoadThumbnail with Fit "cover" fills its box.
+section("IResize3 fitting");
+r = loaded("photo_640x480.jpg");
+r.Gravity = "attention";
+check("Gravity", r.Gravity, "attention");
+r.FillBox(150, 300);
+checkSize("FillBox", r, 150, 300);
+checkError("an unknown Fit", function () { r.Fit = "stretch"; }, "Unsupported fit.");
+check("Sharpen type", typeof r.Sharpen, "number");
+r = new ActiveXObject(PROG_ID);
+r.Fit = "Cover";
+r.LoadThumbnail(loaded("photo_1000x750.jpg").VariantOut, 90, 160);
+checkSize("LoadThumbnail by bytes with Fit cover", r, 90, 160);
+
+// IResize3: a name in any case chooses the output format; another name is refused.
+section("IResize3 OutputFormat");
+r = loaded("photo_100x80.jpg");
+r.OutputFormat = "WEBP";
+check("OutputFormat WEBP", r.OutputFormat, "webp");
+check("ContentType of WebP", r.ContentType, "image/webp");
+checkError("OutputFormat gif", function () { r.OutputFormat = "gif"; }, "Unsupported output format.");
+check("a refused OutputFormat keeps the format", r.OutputFormat, "webp");
+
+// IResize3: ConvertToSRGB converts through the embedded profile, which ColorProfile names.
+section("IResize3 ConvertToSRGB");
+r = new ActiveXObject(PROG_ID);
+check("ConvertToSRGB is off by default", r.ConvertToSRGB, false);
+r.ConvertToSRGB = true;
+r.LoadFromFile(path("adobe_rgb.jpg"));
+check("ColorProfile names the embedded profile", r.ColorProfile, "Compatible with Adobe RGB (1998)");
+r = loaded("photo_100x80.jpg");
+check("ColorProfile without a profile", r.ColorProfile, "");
 
 WScript.Echo(passed + " passed, " + failed + " failed");

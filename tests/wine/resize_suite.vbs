@@ -1,7 +1,7 @@
 ' The Resize object as a VBScript page sees it: creation by ProgID, properties and their clamping,
 ' names in any case, loads, transforms and saves on real files, and every failure as Err shows
 ' it (number, source, description).
-' Usage: cscript //nologo resize_suite.vbs WORK_DIR   (WORK_DIR holds make_inputs.py's files)
+' Usage: cscript //nologo resize_suite.vbs WORK_DIR VERSION   (WORK_DIR holds make_inputs.py's files)
 ' The host exits 0 even when a script dies, so the last line, "N passed, M failed", is the verdict.
 Option Explicit
 
@@ -11,10 +11,11 @@ Const NoImage = "No image loaded."
 Const NotFound = "File not found or permission incorrect."
 Const VariantInFailed = "VariantIn has failed to read an image."
 
-Dim passed, failed, work, fso
+Dim passed, failed, work, fso, versionText
 passed = 0
 failed = 0
 work = WScript.Arguments(0)
+versionText = "Quorvex " & WScript.Arguments(1) & "."
 Set fso = CreateObject("Scripting.FileSystemObject")
 
 Sub Check(name, actual, expected)
@@ -68,7 +69,7 @@ Dim r, r2, data, name, size95, size10, ts, sizePlain
 ' but cannot compare: hence CLng.
 Section "properties"
 Set r = CreateObject(ProgID)
-Check "TypeName", TypeName(r), "IResize2"
+Check "TypeName", TypeName(r), "IResize3"
 CheckSize "new object", r, 0, 0
 Check "new DPI", r.DPI, 0
 Check "new JPGQuality", r.JPGQuality, 90
@@ -76,7 +77,7 @@ Check "new GrayScale", r.GrayScale, False
 Check "new GrayScale type", TypeName(r.GrayScale), "Boolean"
 Check "new GreyScale", r.GreyScale, False
 Check "new BackgroundColor", CLng(r.BackgroundColor), &HFFFFFF
-Check "Version", r.Version, "Quorvex 1.0.0.6."
+Check "Version", r.Version, versionText
 Check "Version type", TypeName(r.Version), "String"
 Check "Width type", TypeName(r.Width), "Long"
 
@@ -113,7 +114,7 @@ Check "dpi", r.Dpi, 96
 r.GREYSCALE = False
 Check "GREYSCALE", r.grayscale, False
 Check "width", r.width, 0
-Check "VERSION", r.VERSION, "Quorvex 1.0.0.6."
+Check "VERSION", r.VERSION, versionText
 
 ' Loading takes the size and the grayscale flag along.
 Section "loading"
@@ -524,6 +525,13 @@ plain.SaveToFile Path("out_not_kept.jpg")
 Set r = CreateObject(ProgID)
 r.VariantIn plain.VariantOut
 Check "no Orientation without KeepMetadata", r.Orientation, 1
+' KeepMetadataParts keeps the kinds it lists, whatever KeepMetadata says: without exif, no
+' Orientation comes along.
+plain.KeepMetadata = True
+plain.KeepMetadataParts = "IPTC,icc"
+Check "KeepMetadataParts in its own order", plain.KeepMetadataParts, "iptc,icc"
+r.VariantIn plain.VariantOut
+Check "no Orientation without exif in KeepMetadataParts", r.Orientation, 1
 
 On Error Resume Next
 r.Orientation = 3
@@ -554,5 +562,48 @@ CheckError "LoadThumbnail of a text file", Err.Number, Err.Source, Err.Descripti
 Err.Clear
 CheckSize "a failed LoadThumbnail keeps the image", thumb, 100, 80
 On Error GoTo 0
+
+' IResize3: FillBox and the settings that shape it; LoadThumbnail filling its box.
+Section "IResize3 fitting"
+Set r = Loaded("photo_640x480.jpg")
+Check "new Gravity", r.Gravity, "center"
+Check "new Fit", r.Fit, "inside"
+Check "new Sharpen", r.Sharpen, 0
+Check "Sharpen type", TypeName(r.Sharpen), "Double"
+r.Gravity = "South"
+Check "Gravity in any case", r.Gravity, "south"
+r.Sharpen = 1
+r.FillBox 200, 100
+CheckSize "FillBox", r, 200, 100
+On Error Resume Next
+r.Gravity = "up"
+CheckError "an unknown Gravity", Err.Number, Err.Source, Err.Description, "Unsupported gravity."
+Err.Clear
+On Error GoTo 0
+Check "a refused Gravity changes nothing", r.Gravity, "south"
+Set r = CreateObject(ProgID)
+r.Fit = "cover"
+r.LoadThumbnail Path("photo_1000x750.jpg"), 120, 120
+CheckSize "LoadThumbnail with Fit cover", r, 120, 120
+
+' IResize3: the output format, the media type StreamImage sends with it, and the files it writes
+' (check_outputs.py reads them). This DLL has no AV1 encoder: "avif" is refused.
+Section "IResize3 OutputFormat"
+Set r = Loaded("photo_640x480.jpg")
+Check "new OutputFormat", r.OutputFormat, "jpeg"
+Check "new ContentType", r.ContentType, "Image/jpeg"
+r.DPI = 300
+r.OutputFormat = "PNG"
+Check "OutputFormat PNG", r.OutputFormat, "png"
+Check "ContentType of PNG", r.ContentType, "image/png"
+r.SaveToFile Path("out_format.png")
+r.OutputFormat = "webp"
+r.SaveToFile Path("out_format.webp")
+On Error Resume Next
+r.OutputFormat = "avif"
+CheckError "OutputFormat avif", Err.Number, Err.Source, Err.Description, "Unsupported output format."
+Err.Clear
+On Error GoTo 0
+Check "a refused OutputFormat keeps the format", r.ContentType, "image/webp"
 
 WScript.Echo passed & " passed, " & failed & " failed"

@@ -3,7 +3,7 @@
 # registration with regsvr32 (the eight registry entries, a module path with a blank in it,
 # unregistration), the VBScript and JScript pages under cscript, the files they saved read back
 # with Pillow, the compiled client, and the JPEG bytes compared with the native build's.
-# Usage: tests/wine/run.sh DLL CLIENT_EXE [AMD64|X86]
+# Usage: QUORVEX_VERSION=X.Y.Z.W tests/wine/run.sh DLL CLIENT_EXE [AMD64|X86]
 #   QUORVEX_NATIVE_TOOL  the native build's tools/quorvex, whose output the DLL's must equal
 # cscript exits 0 even when a script dies, so every stage must end with its own
 # "N passed, M failed" line and M = 0. The last line here is the same count over all stages.
@@ -12,6 +12,8 @@ set -u -o pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 dll=${1:?usage: run.sh DLL CLIENT_EXE [AMD64|X86]}
 client=${2:?usage: run.sh DLL CLIENT_EXE [AMD64|X86]}
+# The project's version, which the scripts expect the object to report.
+version=${QUORVEX_VERSION:?QUORVEX_VERSION must name the project version}
 processor=${3:-AMD64}
 native_tool=${QUORVEX_NATIVE_TOOL:-}
 wineserver=${WINESERVER:-wineserver}
@@ -125,13 +127,13 @@ expect "the short form names the module" "$(run_wine winepath -u "$short")" \
   "$scratch/with blank/Quorvex.dll"
 stage "an object of the module registered in short form" run_wine cscript //nologo \
   "$(winpath "$here/package_check.vbs")" "$(winpath "$work/photo_640x480.jpg")" \
-  "$(winpath "$work/from_short_path.jpg")"
+  "$(winpath "$work/from_short_path.jpg")" "$version"
 regsvr32 /u "$blank_module"
 regsvr32 "$module"
 expect "registering again" "$?" 0
 
-stage "VBScript" run_wine cscript //nologo "$(winpath "$here/resize_suite.vbs")" "$(winpath "$work")"
-stage "JScript" run_wine cscript //nologo "$(winpath "$here/resize_suite.js")" "$(winpath "$work")"
+stage "VBScript" run_wine cscript //nologo "$(winpath "$here/resize_suite.vbs")" "$(winpath "$work")" "$version"
+stage "JScript" run_wine cscript //nologo "$(winpath "$here/resize_suite.js")" "$(winpath "$work")" "$version"
 stage "files saved by the script pages, read by Pillow" "$python" "$here/check_outputs.py" "$work"
 stage "compiled client" timeout 300 "$wine" "$client" "$(winpath "$work")" "$module"
 

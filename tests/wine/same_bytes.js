@@ -38,8 +38,13 @@ while (!cases.AtEndOfStream) {
   var words = line.split(/\s+/);
   try {
     var resize = new ActiveXObject("Quorvex.Resize");
+    // A setting of the load, wherever it stands, as on the command line.
+    for (var j = 2; j < words.length; j++) {
+      if (words[j] === "--srgb") resize.ConvertToSRGB = true;
+    }
     resize.LoadFromFile(args(1) + "\\" + words[1]);
     for (var i = 2; i < words.length; i++) {
+      if (words[i] === "--srgb") continue;
       var eq = words[i].indexOf("=");
       if (eq > 0) {
         apply(resize, words[i].substring(0, eq), words[i].substring(eq + 1));

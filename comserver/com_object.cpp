@@ -1,8 +1,8 @@
-#include "component/com_object.h"
+#include "comserver/com_object.h"
 
-#include "component/class_factory.h"
-#include "component/com_server.h"
-#include "component/ole_errors.h"
+#include "comserver/class_factory.h"
+#include "comserver/com_server.h"
+#include "comserver/ole_errors.h"
 
 namespace quorvex {
 

@@ -1,8 +1,10 @@
-#include "component/ole_errors.h"
+#include "comserver/ole_errors.h"
 
 #include <cstdio>
+#include <new>
 
-#include "component/text_conversion.h"
+#include "comserver/text_conversion.h"
+#include "imaging/errors.h"
 #include "platform/com_ptr.h"
 
 namespace quorvex {
@@ -24,6 +26,15 @@ std::string Text(const TBstr& text) {
 HRESULT Unpublished(HRESULT result = E_UNEXPECTED) noexcept {
   SetErrorInfo(0, nullptr);
   return result;
+}
+
+// A description as a nested call's failure carries it: without the trailing run of blanks,
+// control characters and full stops, or the code's own text when nothing is left.
+std::string NestedCallMessage(std::string description, HRESULT result) {
+  while (!description.empty() &&
+         (static_cast<unsigned char>(description.back()) < 0x21 || description.back() == '.'))
+    description.pop_back();
+  return description.empty() ? SystemMessage(result) : description;
 }
 
 }  // namespace
@@ -61,21 +72,50 @@ void RaiseFailedCall(HRESULT result) {
     if (SUCCEEDED(info->GetHelpFile(text.Put()))) helpFile = Text(text);
     info->GetHelpContext(&helpContext);
   }
-  while (!description.empty() &&
-         (static_cast<unsigned char>(description.back()) < 0x21 || description.back() == '.'))
-    description.pop_back();
-  if (description.empty()) description = SystemMessage(result);
-  throw EOleException(std::move(description), result, std::move(source), std::move(helpFile),
-                      static_cast<int>(helpContext));
+  throw EOleException(NestedCallMessage(std::move(description), result), result, std::move(source),
+                      std::move(helpFile), static_cast<int>(helpContext));
+}
+
+void RaiseAsNestedCallFailure() {
+  HRESULT result = E_UNEXPECTED;
+  std::string description;
+  int helpContext = 0;
+  try {
+    throw;
+  } catch (const EOleSysError& e) {
+    description = e.Message();
+    helpContext = e.HelpContext();
+    if (e.ErrorCode() < 0) result = e.ErrorCode();
+  } catch (const Exception& e) {
+    description = e.Message();
+    helpContext = e.HelpContext();
+  } catch (const std::bad_alloc&) {
+    // Memory ran out in the inner call: the outer one reports it as such.
+    throw;
+  } catch (...) {
+    // Not one of the system's own exceptions: it has no description.
+  }
+  throw EOleException(NestedCallMessage(std::move(description), result), result, "", "",
+                      helpContext);
 }
 
 HRESULT HandleSafeCallException(REFIID errorInterface, const std::string& progId) noexcept {
+  // Memory ran out: E_OUTOFMEMORY, even when there is no memory left to describe it.
+  bool outOfMemory = false;
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    outOfMemory = true;
+  } catch (...) {
+    // Any other exception is described below, or not at all.
+  }
+  const HRESULT undescribed = outOfMemory ? E_OUTOFMEMORY : E_UNEXPECTED;
   try {
     TComPtr<ICreateErrorInfo> create;
-    if (FAILED(CreateErrorInfo(create.Put())) || !create) return Unpublished();
+    if (FAILED(CreateErrorInfo(create.Put())) || !create) return Unpublished(undescribed);
     create->SetGUID(errorInterface);
     if (!progId.empty()) create->SetSource(TBstr(Utf8ToNewBstr(progId)).get());
-    HRESULT result = E_UNEXPECTED;
+    HRESULT result = undescribed;
     const auto describe = [&](const Exception& e) {
       create->SetDescription(TBstr(Utf8ToNewBstr(e.Message())).get());
       create->SetHelpContext(static_cast<DWORD>(e.HelpContext()));
@@ -87,6 +127,8 @@ HRESULT HandleSafeCallException(REFIID errorInterface, const std::string& progId
       if (e.ErrorCode() < 0) result = e.ErrorCode();
     } catch (const Exception& e) {
       describe(e);
+    } catch (const std::bad_alloc&) {
+      describe(EOutOfMemory());
     } catch (...) {
       // Not one of the system's own exceptions: no description to give.
     }
@@ -95,7 +137,7 @@ HRESULT HandleSafeCallException(REFIID errorInterface, const std::string& progId
     SetErrorInfo(0, info.get());
     return result;
   } catch (...) {
-    return Unpublished();
+    return Unpublished(undescribed);
   }
 }
 

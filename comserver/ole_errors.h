@@ -57,6 +57,11 @@ void OleCheck(HRESULT result);
 // information: its description without trailing blanks, control characters and full stops.
 [[noreturn]] void RaiseFailedCall(HRESULT result);
 
+// Raises the exception now being handled again as the failure of a nested automation call: the
+// result code and message the automation layer gives it, the message without trailing blanks,
+// control characters and full stops. Call only inside a catch.
+[[noreturn]] void RaiseAsNestedCallFailure();
+
 // The error result for the exception now being handled, with error information published on
 // the calling thread (GUID, source, description, help context). Call only inside a catch.
 HRESULT HandleSafeCallException(REFIID errorInterface, const std::string& progId) noexcept;

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <string>
 
+#include "comserver/host_control_interface.h"
+#include "imaging/host_control.h"
 #include "platform/com_ptr.h"
 #include "platform/winapi.h"
 
@@ -158,6 +160,22 @@ class TASPMTSObject : public TAutoObject {
   // The response of the current web request, looked up afresh through the object context.
   // Raises when there is no context, no "Response" property or no response interface.
   TComPtr<IResponse> Response();
+};
+
+// The control the object context of the current call offers its long work, if it offers one
+// (comserver/host_control_interface.h).
+class TCallHostControl final : public THostControl {
+ public:
+  TCallHostControl() noexcept;
+  // This control when the context offers one; null otherwise.
+  THostControl* Offered() noexcept { return control_ ? this : nullptr; }
+  bool Cancelled() noexcept override;
+  bool Reserve(uint64_t bytes) noexcept override;
+  void Decoded(uint64_t pixels) noexcept override;
+
+ private:
+  TComPtr<IQvHostControl> control_;
+  TComPtr<IQvHostMeter> meter_;  // when the host counts the work
 };
 
 }  // namespace quorvex

@@ -1,10 +1,10 @@
-#include "component/com_server.h"
+#include "comserver/com_server.h"
 
 #include <mutex>
 
-#include "component/class_factory.h"
-#include "component/ole_errors.h"
-#include "component/text_conversion.h"
+#include "comserver/class_factory.h"
+#include "comserver/ole_errors.h"
+#include "comserver/text_conversion.h"
 
 namespace quorvex {
 
@@ -95,30 +95,66 @@ void TComServer::RegisterTypeLibrary() {
   OleCheck(RegisterTypeLib(TypeLib(), path.data(), directory.data()));
 }
 
-void TComServer::UnregisterTypeLibrary() {
+namespace {
+
+LSTATUS KeyExists(const std::string& name) {
+  HKEY key = nullptr;
+  const LSTATUS status =
+      RegOpenKeyExW(HKEY_CLASSES_ROOT, Utf8ToOle(name).c_str(), 0, KEY_READ, &key);
+  if (status == ERROR_SUCCESS) RegCloseKey(key);
+  return status;
+}
+
+}  // namespace
+
+bool TComServer::UnregisterTypeLibrary() {
   using UnRegisterTypeLibProc = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
-  if (automationLibrary_ == nullptr) return;
+  // The library that failed to load at start-up cannot vouch for anything being removed.
+  if (automationLibrary_ == nullptr) return false;
   const auto unregister = reinterpret_cast<UnRegisterTypeLibProc>(
       reinterpret_cast<void (*)()>(GetProcAddress(automationLibrary_, "UnRegisterTypeLib")));
-  if (unregister == nullptr) return;
+  if (unregister == nullptr) return true;
   TLIBATTR* attributes = nullptr;
   OleCheck(TypeLib()->GetLibAttr(&attributes));
   const TLIBATTR copy = *attributes;
   TypeLib()->ReleaseTLibAttr(attributes);
-  // Whether the library was registered at all does not matter: the result is not checked.
-  unregister(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum, copy.lcid, copy.syskind);
+  // Whether the library was registered at all does not matter; entries left behind do.
+  const HRESULT result =
+      unregister(copy.guid, copy.wMajorVerNum, copy.wMinorVerNum, copy.lcid, copy.syskind);
+  if (SUCCEEDED(result) || result == TYPE_E_LIBNOTREGISTERED) return true;
+  // Runtimes answer a library that was never registered with different codes (Wine with
+  // E_INVALIDARG, Windows with TYPE_E_REGISTRYACCESS): what counts is whether its keys are gone,
+  // the version's and the library's own unless another version still lives under it.
+  const std::string library = "TypeLib\\" + GUIDToString(copy.guid);
+  const std::string version =
+      std::to_string(copy.wMajorVerNum) + "." + std::to_string(copy.wMinorVerNum);
+  if (KeyExists(library + "\\" + version) != ERROR_FILE_NOT_FOUND) return false;
+  HKEY key = nullptr;
+  const LSTATUS opened =
+      RegOpenKeyExW(HKEY_CLASSES_ROOT, Utf8ToOle(library).c_str(), 0, KEY_READ, &key);
+  if (opened == ERROR_FILE_NOT_FOUND) return true;
+  if (opened != ERROR_SUCCESS) return false;
+  WCHAR sub[256];
+  DWORD length = 256;
+  const bool otherVersions =
+      RegEnumKeyExW(key, 0, sub, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  return otherVersions;
 }
 
 void TComServer::UpdateRegistry(bool doRegister) {
+  bool libraryGone = true;
   if (doRegister) {
     RegisterTypeLibrary();
   } else {
-    UnregisterTypeLibrary();
+    libraryGone = UnregisterTypeLibrary();
   }
   classManager_.ForEachFactory([&](TComObjectFactory& factory) {
     if (&factory.Server() == this && factory.Instancing() != TClassInstancing::ciInternal)
       factory.UpdateRegistry(doRegister);
   });
+  // The class entries are removed even so; the failure is reported, not passed over.
+  if (!libraryGone) throw EOleRegistrationError();
 }
 
 void CreateRegKey(const std::string& key, const std::string& valueName, const TOleString& data) {
@@ -136,11 +172,12 @@ void CreateRegKey(const std::string& key, const std::string& valueName, const TO
   if (status != ERROR_SUCCESS) throw EOleRegistrationError();
 }
 
-void DeleteRegKey(const std::string& key) noexcept {
+bool DeleteRegKey(const std::string& key) noexcept {
   try {
-    RegDeleteKeyW(HKEY_CLASSES_ROOT, Utf8ToOle(key).c_str());
+    const LSTATUS status = RegDeleteKeyW(HKEY_CLASSES_ROOT, Utf8ToOle(key).c_str());
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
   } catch (...) {
-    // Passed over, like a key that is not there.
+    return false;
   }
 }
 

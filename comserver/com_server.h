@@ -58,7 +58,8 @@ class TComServer {
 
  private:
   void RegisterTypeLibrary();
-  void UnregisterTypeLibrary();
+  // Whether the library's registration is gone (removed, or never there).
+  bool UnregisterTypeLibrary();
 
   std::atomic<LONG> objectCount_{0};
   std::atomic<LONG> factoryCount_{0};
@@ -72,8 +73,9 @@ class TComServer {
 // Writes one string value under HKEY_CLASSES_ROOT, creating the key; raises
 // EOleRegistrationError.
 void CreateRegKey(const std::string& key, const std::string& valueName, const TOleString& data);
-// Deletes one key under HKEY_CLASSES_ROOT; a key that cannot be deleted is passed over.
-void DeleteRegKey(const std::string& key) noexcept;
+// Deletes one key under HKEY_CLASSES_ROOT. A key that cannot be deleted is passed over so that
+// the rest still go; the result says whether the key is gone (deleted, or never there).
+bool DeleteRegKey(const std::string& key) noexcept;
 std::string GUIDToString(REFGUID guid);
 
 }  // namespace quorvex

@@ -1,7 +1,7 @@
 // All UTF-8/UTF-16 conversion goes through the system's code-page functions
 // (MultiByteToWideChar, WideCharToMultiByte), which Windows and this platform both provide; what
 // is added here is only the escape that lets any byte string travel as a file name.
-#include "component/text_conversion.h"
+#include "comserver/text_conversion.h"
 
 #include <climits>
 #include <cstdint>
@@ -27,7 +27,10 @@ bool WideToUtf8(const OLECHAR* text, size_t length, DWORD flags, std::string& ou
   if (size <= 0) return false;
   const size_t start = out.size();
   out.resize(start + static_cast<size_t>(size));
-  WideCharToMultiByte(CP_UTF8, flags, text, units, out.data() + start, size, nullptr, nullptr);
+  // The measured text converts again unless memory ran out meanwhile: never keep the zeros.
+  if (WideCharToMultiByte(CP_UTF8, flags, text, units, out.data() + start, size, nullptr,
+                          nullptr) != size)
+    throw EOutOfMemory();
   return true;
 }
 
@@ -38,7 +41,8 @@ bool Utf8ToWide(std::string_view text, DWORD flags, std::basic_string<OLECHAR>& 
   if (size <= 0) return false;
   const size_t start = out.size();
   out.resize(start + static_cast<size_t>(size));
-  MultiByteToWideChar(CP_UTF8, flags, text.data(), bytes, out.data() + start, size);
+  if (MultiByteToWideChar(CP_UTF8, flags, text.data(), bytes, out.data() + start, size) != size)
+    throw EOutOfMemory();
   return true;
 }
 

@@ -1,12 +1,12 @@
-#include "component/class_factory.h"
+#include "comserver/class_factory.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "component/com_object.h"
-#include "component/com_server.h"
-#include "component/ole_errors.h"
-#include "component/text_conversion.h"
+#include "comserver/com_object.h"
+#include "comserver/com_server.h"
+#include "comserver/ole_errors.h"
+#include "comserver/text_conversion.h"
 
 namespace quorvex {
 
@@ -146,11 +146,13 @@ void TComObjectFactory::UpdateRegistry(bool doRegister) {
     CreateRegKey(progId + "\\Clsid", "", Utf8ToOle(GUIDToString(classId_)));
     CreateRegKey(classKey + "\\ProgID", "", Utf8ToOle(progId));
   } else {
-    DeleteRegKey(classKey + "\\ProgID");
-    DeleteRegKey(progId + "\\Clsid");
-    DeleteRegKey(progId);
-    DeleteRegKey(classKey + "\\InprocServer32");
-    DeleteRegKey(classKey);
+    // Every key is tried; one left behind makes the unregistration a failure, not a success.
+    bool gone = DeleteRegKey(classKey + "\\ProgID");
+    gone &= DeleteRegKey(progId + "\\Clsid");
+    gone &= DeleteRegKey(progId);
+    gone &= DeleteRegKey(classKey + "\\InprocServer32");
+    gone &= DeleteRegKey(classKey);
+    if (!gone) throw EOleRegistrationError();
   }
 }
 
@@ -169,9 +171,10 @@ TTypedComObjectFactory::TTypedComObjectFactory(TComServer& server, TObjectConstr
 void TTypedComObjectFactory::UpdateRegistry(bool doRegister) {
   const std::string classKey = ClassKey(ClassID());
   if (!doRegister) {
-    DeleteRegKey(classKey + "\\TypeLib");
-    DeleteRegKey(classKey + "\\Version");
+    bool gone = DeleteRegKey(classKey + "\\TypeLib");
+    gone &= DeleteRegKey(classKey + "\\Version");
     TComObjectFactory::UpdateRegistry(false);
+    if (!gone) throw EOleRegistrationError();
     return;
   }
   TComObjectFactory::UpdateRegistry(true);
