@@ -4,13 +4,14 @@
 // it returns.
 #include "client/resize_driver.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 
 #include "component/quorvex_interface.h"
-#include "component/text_conversion.h"
+#include "comserver/text_conversion.h"
 #include "platform/com_ptr.h"
 
 namespace quorvex::client {
@@ -43,8 +44,24 @@ Variant Long(int32_t number) {
 // Arguments are bytes; a name that is not UTF-8 still reaches the same file.
 Variant FileName(const std::string& name) {
   Variant v;
-  V_VT(&v.value) = VT_BSTR;
+  // Typed only once the string exists: a failed allocation leaves the variant empty, not a
+  // string of whatever the union held, which its destructor would free.
   V_BSTR(&v.value) = FileNameToNewBstr(name);
+  V_VT(&v.value) = VT_BSTR;
+  return v;
+}
+
+Variant Text(const std::string& text) {
+  Variant v;
+  V_BSTR(&v.value) = Utf8ToNewBstr(text);
+  V_VT(&v.value) = VT_BSTR;
+  return v;
+}
+
+Variant Real(double number) {
+  Variant v;
+  V_VT(&v.value) = VT_R8;
+  V_R8(&v.value) = number;
   return v;
 }
 
@@ -55,17 +72,13 @@ Variant Boolean(bool flag) {
   return v;
 }
 
-// A byte array as VariantIn takes it.
-Variant Bytes(std::span<const uint8_t> data) {
-  if (data.size() > std::numeric_limits<ULONG>::max()) throw DriverError("Out of memory");
-  SAFEARRAYBOUND bound{static_cast<ULONG>(data.size()), 0};
-  Variant bytes;
-  SAFEARRAY* array = SafeArrayCreate(VT_UI1, 1, &bound);
-  if (array == nullptr) throw DriverError("Out of memory");
-  V_VT(&bytes.value) = VT_ARRAY | VT_UI1;
-  V_ARRAY(&bytes.value) = array;
-  if (!data.empty()) std::memcpy(array->pvData, data.data(), data.size());
-  return bytes;
+// The caller's array by reference: the object only reads it, and clearing the argument leaves
+// the array the caller's.
+Variant Bytes(SAFEARRAY* const& array) {
+  Variant v;
+  V_VT(&v.value) = VT_ARRAY | VT_UI1 | VT_BYREF;
+  V_ARRAYREF(&v.value) = const_cast<SAFEARRAY**>(&array);
+  return v;
 }
 
 template <typename... Values>
@@ -81,6 +94,25 @@ Proc Export(HMODULE module, const char* name) {
 }
 
 }  // namespace
+
+ByteArray::ByteArray(size_t size) {
+  if (size > std::numeric_limits<ULONG>::max()) throw DriverError("Out of memory");
+  SAFEARRAYBOUND bound{static_cast<ULONG>(size), 0};
+  array_ = SafeArrayCreate(VT_UI1, 1, &bound);
+  if (array_ == nullptr) throw DriverError("Out of memory");
+}
+
+ByteArray::ByteArray(std::span<const uint8_t> bytes) : ByteArray(bytes.size()) {
+  if (!bytes.empty()) std::memcpy(array_->pvData, bytes.data(), bytes.size());
+}
+
+ByteArray::~ByteArray() {
+  SafeArrayDestroy(array_);
+}
+
+std::span<uint8_t> ByteArray::Bytes() const noexcept {
+  return {static_cast<uint8_t*>(array_->pvData), array_->rgsabound[0].cElements};
+}
 
 struct ResizeDriver::Object {
   HMODULE module = nullptr;
@@ -107,14 +139,16 @@ struct ResizeDriver::Object {
     Variant value;
     EXCEPINFO exception{};
     UINT argumentError = 0;
+    errno = 0;
     result = dispatch->Invoke(id, GUID_NULL, 0, flags, &params,
                               flags == DISPATCH_PROPERTYPUT ? nullptr : &value.value, &exception,
                               &argumentError);
+    const int systemError = errno;
     const std::string description = BstrToUtf8(exception.bstrDescription);
     SysFreeString(exception.bstrDescription);
     SysFreeString(exception.bstrSource);
     SysFreeString(exception.bstrHelpFile);
-    if (result == DISP_E_EXCEPTION) throw ObjectError(description);
+    if (result == DISP_E_EXCEPTION) throw ObjectError(description, systemError);
     if (FAILED(result)) throw DriverError(std::string(name) + ": " + ResultText(result));
     return value;
   }
@@ -172,74 +206,61 @@ std::vector<uint8_t> ResizeDriver::VariantOut() {
   return bytes;
 }
 
-void ResizeDriver::VariantIn(const uint8_t* data, size_t size) {
-  object_->Call("VariantIn", DISPATCH_METHOD, Args(Bytes({data, size})));
+void ResizeDriver::VariantIn(const ByteArray& bytes) {
+  object_->Call("VariantIn", DISPATCH_METHOD, Args(Bytes(bytes.array_)));
 }
 
 void ResizeDriver::LoadThumbnail(const std::string& path, int32_t width, int32_t height) {
   object_->Call("LoadThumbnail", DISPATCH_METHOD, Args(FileName(path), Long(width), Long(height)));
 }
 
-void ResizeDriver::LoadThumbnail(std::span<const uint8_t> bytes, int32_t width, int32_t height) {
-  object_->Call("LoadThumbnail", DISPATCH_METHOD, Args(Bytes(bytes), Long(width), Long(height)));
+void ResizeDriver::LoadThumbnail(const ByteArray& bytes, int32_t width, int32_t height) {
+  object_->Call("LoadThumbnail", DISPATCH_METHOD,
+                Args(Bytes(bytes.array_), Long(width), Long(height)));
 }
 
 void ResizeDriver::StreamImage() {
   object_->Call("StreamImage", DISPATCH_METHOD);
 }
 
-void ResizeDriver::SetJPGQuality(int32_t value) {
-  object_->Call("JPGQuality", DISPATCH_PROPERTYPUT, Args(Long(value)));
-}
-void ResizeDriver::SetDPI(int32_t value) {
-  object_->Call("DPI", DISPATCH_PROPERTYPUT, Args(Long(value)));
-}
-void ResizeDriver::SetGrayScale(bool value) {
-  object_->Call("GrayScale", DISPATCH_PROPERTYPUT, Args(Boolean(value)));
-}
-void ResizeDriver::SetBackgroundColor(uint32_t value) {
-  object_->Call("BackgroundColor", DISPATCH_PROPERTYPUT, Args(Long(static_cast<int32_t>(value))));
+namespace {
+
+Variant FromArgument(const ResizeDriver::Argument& argument) {
+  return std::visit(
+      [](const auto& value) {
+        using Type = std::decay_t<decltype(value)>;
+        if constexpr (std::is_same_v<Type, int32_t>) {
+          return Long(value);
+        } else if constexpr (std::is_same_v<Type, float>) {
+          Variant v;
+          V_VT(&v.value) = VT_R4;
+          V_R4(&v.value) = value;
+          return v;
+        } else if constexpr (std::is_same_v<Type, double>) {
+          return Real(value);
+        } else if constexpr (std::is_same_v<Type, bool>) {
+          return Boolean(value);
+        } else {
+          return Text(value);
+        }
+      },
+      argument);
 }
 
-void ResizeDriver::SetAutoOrient(bool value) {
-  object_->Call("AutoOrient", DISPATCH_PROPERTYPUT, Args(Boolean(value)));
+}  // namespace
+
+void ResizeDriver::Put(const std::string& property, const Argument& value) {
+  object_->Call(property.c_str(), DISPATCH_PROPERTYPUT, Args(FromArgument(value)));
 }
-void ResizeDriver::SetKeepMetadata(bool value) {
-  object_->Call("KeepMetadata", DISPATCH_PROPERTYPUT, Args(Boolean(value)));
+
+void ResizeDriver::Invoke(const std::string& method, const std::vector<Argument>& arguments) {
+  std::vector<Variant> values;
+  for (const Argument& argument : arguments) values.push_back(FromArgument(argument));
+  object_->Call(method.c_str(), DISPATCH_METHOD, std::move(values));
 }
+
 void ResizeDriver::SetMaxPixels(int32_t value) {
-  object_->Call("MaxPixels", DISPATCH_PROPERTYPUT, Args(Long(value)));
-}
-void ResizeDriver::SetProgressive(bool value) {
-  object_->Call("Progressive", DISPATCH_PROPERTYPUT, Args(Boolean(value)));
-}
-void ResizeDriver::SetOptimizeCoding(bool value) {
-  object_->Call("OptimizeCoding", DISPATCH_PROPERTYPUT, Args(Boolean(value)));
-}
-
-void ResizeDriver::ResizeImage(int32_t width, int32_t height) {
-  object_->Call("ResizeImage", DISPATCH_METHOD, Args(Long(width), Long(height)));
-}
-void ResizeDriver::ScaleImage(int32_t factor) {
-  object_->Call("ScaleImage", DISPATCH_METHOD, Args(Long(factor)));
-}
-void ResizeDriver::ResizeBox(int32_t width, int32_t height) {
-  object_->Call("ResizeBox", DISPATCH_METHOD, Args(Long(width), Long(height)));
-}
-void ResizeDriver::RotateImage(float angle) {
-  Variant value;
-  V_VT(&value.value) = VT_R4;
-  V_R4(&value.value) = angle;
-  object_->Call("RotateImage", DISPATCH_METHOD, Args(std::move(value)));
-}
-void ResizeDriver::CropImage(int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
-  object_->Call("CropImage", DISPATCH_METHOD, Args(Long(x1), Long(y1), Long(x2), Long(y2)));
-}
-void ResizeDriver::FlipHorizontal() {
-  object_->Call("FlipHorizontal", DISPATCH_METHOD);
-}
-void ResizeDriver::FlipVertical() {
-  object_->Call("FlipVertical", DISPATCH_METHOD);
+  Put("MaxPixels", value);
 }
 
 int32_t ResizeDriver::Width() {
@@ -262,6 +283,20 @@ bool ResizeDriver::GrayScale() {
 
 std::string ResizeDriver::Version() {
   Variant value = object_->Call("Version", DISPATCH_PROPERTYGET);
+  return V_VT(&value.value) == VT_BSTR ? BstrToUtf8(V_BSTR(&value.value)) : std::string();
+}
+
+std::string ResizeDriver::ColorProfile() {
+  Variant value = object_->Call("ColorProfile", DISPATCH_PROPERTYGET);
+  return V_VT(&value.value) == VT_BSTR ? BstrToUtf8(V_BSTR(&value.value)) : std::string();
+}
+
+int32_t ResizeDriver::SourceQuality() {
+  return object_->GetLong("SourceQuality");
+}
+
+std::string ResizeDriver::Metadata() {
+  Variant value = object_->Call("Metadata", DISPATCH_PROPERTYGET);
   return V_VT(&value.value) == VT_BSTR ? BstrToUtf8(V_BSTR(&value.value)) : std::string();
 }
 

@@ -7,6 +7,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "platform/winapi.h"
@@ -18,10 +19,16 @@ class DriverError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// A member of the object failed; what() is the object's own message.
+// A member of the object failed; what() is the object's own message, and systemError() the
+// system's error number the call left behind (0 when none), which may say why.
 class ObjectError : public DriverError {
  public:
-  using DriverError::DriverError;
+  explicit ObjectError(const std::string& message, int systemError = 0)
+      : DriverError(message), systemError_(systemError) {}
+  int systemError() const { return systemError_; }
+
+ private:
+  int systemError_;
 };
 
 // The component module a client drives: $QUORVEX_MODULE, or the one installed or built beside
@@ -33,6 +40,22 @@ HRESULT RunRegistration(bool doRegister);
 
 // The ProgID of the class the driver creates.
 inline constexpr char kResizeProgId[] = "Quorvex.Resize";
+
+// Bytes for VariantIn and LoadThumbnail, held in the very array the call is given, so that a
+// large input is filled in place and not copied on the way in.
+class ByteArray {
+ public:
+  explicit ByteArray(size_t size);  // DriverError "Out of memory" when it cannot be had
+  explicit ByteArray(std::span<const uint8_t> bytes);
+  ~ByteArray();
+  ByteArray(const ByteArray&) = delete;
+  ByteArray& operator=(const ByteArray&) = delete;
+  std::span<uint8_t> Bytes() const noexcept;
+
+ private:
+  friend class ResizeDriver;
+  SAFEARRAY* array_;
+};
 
 class ResizeDriver {
  public:
@@ -48,30 +71,20 @@ class ResizeDriver {
   void LoadFromFile(const std::string& path);
   void SaveToFile(const std::string& path);
   std::vector<uint8_t> VariantOut();
-  void VariantIn(const uint8_t* data, size_t size);
+  void VariantIn(const ByteArray& bytes);
   // A load already fitted into the box: of the file by name, or of the bytes.
   void LoadThumbnail(const std::string& path, int32_t width, int32_t height);
-  void LoadThumbnail(std::span<const uint8_t> bytes, int32_t width, int32_t height);
+  void LoadThumbnail(const ByteArray& bytes, int32_t width, int32_t height);
   // Writes the image into the response of the caller's object context.
   void StreamImage();
 
-  void SetJPGQuality(int32_t value);
-  void SetDPI(int32_t value);
-  void SetGrayScale(bool value);
-  void SetBackgroundColor(uint32_t value);
-  void SetAutoOrient(bool value);
-  void SetKeepMetadata(bool value);
-  void SetMaxPixels(int32_t value);
-  void SetProgressive(bool value);
-  void SetOptimizeCoding(bool value);
+  // Any member by name: a property set to the value, or a method called with the arguments,
+  // which go as VT_I4, VT_R4, VT_R8, VT_BOOL or VT_BSTR.
+  using Argument = std::variant<int32_t, float, double, bool, std::string>;
+  void Put(const std::string& property, const Argument& value);
+  void Invoke(const std::string& method, const std::vector<Argument>& arguments);
 
-  void ResizeImage(int32_t width, int32_t height);
-  void ScaleImage(int32_t factor);
-  void ResizeBox(int32_t width, int32_t height);
-  void RotateImage(float angle);
-  void CropImage(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
-  void FlipHorizontal();
-  void FlipVertical();
+  void SetMaxPixels(int32_t value);
 
   int32_t Width();
   int32_t Height();
@@ -79,6 +92,10 @@ class ResizeDriver {
   bool GrayScale();
   int32_t Orientation();
   std::string Version();
+  std::string ColorProfile();
+  int32_t SourceQuality();
+  // The loaded file's metadata as JSON text.
+  std::string Metadata();
 
  private:
   struct Object;

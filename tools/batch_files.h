@@ -20,7 +20,12 @@ struct BatchFile {
 };
 
 // The files named, with each folder replaced by the JPEG files in it (and in its subfolders when
-// recursive) in sorted order, each paired with its output: every "%s" in the pattern becomes the
+// recursive) in sorted order. BatchRefusal when a folder cannot be listed.
+std::vector<std::string> ListJpegFiles(const std::vector<std::string>& names, bool recursive);
+
+// The files named, with each folder replaced by the JPEG files in it (and in its subfolders when
+// recursive) in sorted order, less those the pattern writes (a past run's outputs), each paired
+// with its output: every "%s" in the pattern becomes the
 // input's name without its extension, and a relative pattern is taken from the input's folder.
 std::vector<BatchFile> PlanBatch(const std::vector<std::string>& names, const std::string& pattern,
                                  bool recursive);

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
-#include <vector>
+
+#include "client/resize_driver.h"
 
 namespace quorvex::tools {
 
@@ -11,7 +13,12 @@ inline bool IsStandardStream(std::string_view name) {
   return name == "-";
 }
 
-// All of standard input, read to its end; throws client::DriverError when the read fails.
-std::vector<uint8_t> ReadStandardInput();
+// The most standard input may bring: the largest array the object takes.
+inline constexpr uint64_t kMaxStandardInput = 0x7FFFFFFF;
+
+// All of standard input, read straight into the array the load is given. More than
+// kMaxStandardInput bytes stop the reading at once with the load's own message; a failing read
+// throws client::DriverError.
+std::unique_ptr<client::ByteArray> ReadStandardInput();
 
 }  // namespace quorvex::tools

@@ -47,8 +47,8 @@ struct PatternCase {
   std::string output;   // relative to the scratch folder
 };
 class BatchPatterns : public BatchTest, public ::testing::WithParamInterface<PatternCase> {};
+// A missing output folder is made, as mkdir -p would.
 TEST_P(BatchPatterns, NameTheOutput) {
-  fs::create_directories(dir.File("in/thumbs"));
   std::string pattern = GetParam().pattern;
   if (pattern.starts_with("@DIR")) pattern.replace(0, 4, dir.path().string());
   const ToolRun run =
@@ -90,6 +90,44 @@ TEST_F(BatchTest, AFailingFileLeavesTheOthersAndNoProgressWithoutATerminal) {
   EXPECT_EQ(run.err.find_first_of("\r\033"), std::string::npos);
 }
 
+// A second run over the same folders takes none of the first run's outputs as inputs.
+struct RerunCase {
+  std::string pattern;
+  std::string written;  // one output, relative to the scratch folder
+};
+class BatchReruns : public BatchTest, public ::testing::WithParamInterface<RerunCase> {};
+TEST_P(BatchReruns, LeaveTheirOwnOutputs) {
+  for (int run = 0; run < 2; ++run) {
+    const ToolRun done =
+        Quorvex(dir, "batch --recursive -o " + GetParam().pattern + " '" + dir.File("in") + "'");
+    ASSERT_EQ(done.status, 0) << done.err;
+    EXPECT_TRUE(done.err.starts_with("3 converted, 0 failed in ")) << done.err;
+  }
+  EXPECT_TRUE(fs::exists(dir.File(GetParam().written)));
+}
+INSTANTIATE_TEST_SUITE_P(Patterns, BatchReruns,
+                         ::testing::Values(RerunCase{"thumbs/%s.jpg", "in/sub/thumbs/d.jpg"},
+                                           RerunCase{"%s_small.jpg", "in/sub/d_small.jpg"},
+                                           RerunCase{"%s/%s.jpeg", "in/sub/d/d.jpeg"}));
+
+TEST_F(BatchTest, SkipExistingLeavesInputsWhoseOutputIsNewer) {
+  const std::string run =
+      "batch --skip-existing -o '" + dir.File("out") + "/%s.jpg' '" + dir.File("in") + "'";
+  // The inputs are made old, so that the outputs are newer whatever the file system's clock
+  // granularity.
+  const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+  for (const char* input : {"in/a.jpg", "in/B.JPEG"}) fs::last_write_time(dir.File(input), old);
+  ToolRun done = Quorvex(dir, run);
+  ASSERT_EQ(done.status, 0) << done.err;
+  EXPECT_TRUE(done.err.starts_with("2 converted, 0 skipped, 0 failed in ")) << done.err;
+  // One input changes after its output was written.
+  fs::last_write_time(dir.File("in/a.jpg"),
+                      fs::last_write_time(dir.File("out/a.jpg")) + std::chrono::seconds(5));
+  done = Quorvex(dir, run);
+  ASSERT_EQ(done.status, 0) << done.err;
+  EXPECT_TRUE(done.err.starts_with("1 converted, 1 skipped, 0 failed in ")) << done.err;
+}
+
 struct RefusalCase {
   std::string arguments;  // @DIR stands for the scratch folder
   std::string message;
@@ -117,6 +155,18 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"-o @DIR/out/%s.jpg @DIR/in/a.jpg @DIR/in/sub/../a.jpg",
                     "@DIR/in/a.jpg and @DIR/in/sub/../a.jpg would both be written to "
                     "@DIR/out/a.jpg"}));
+
+TEST_F(BatchTest, AnOutputHardLinkedToAnInputIsRefused) {
+  fs::create_directories(dir.File("out"));
+  fs::create_hard_link(dir.File("in/a.jpg"), dir.File("out/a.jpg"));
+  const auto before = ReadBytes(dir.File("in/a.jpg"));
+  const ToolRun run =
+      Quorvex(dir, "batch -o '" + dir.File("out") + "/%s.jpg' '" + dir.File("in/a.jpg") + "'");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err, "quorvex: " + dir.File("out/a.jpg") + " would overwrite the input " +
+                         dir.File("in/a.jpg") + "\n");
+  EXPECT_TRUE(ReadBytes(dir.File("in/a.jpg")) == before);
+}
 
 TEST_F(BatchTest, ParallelOutputEqualsSerialAndConvert) {
   const std::string files = "'" + dir.File("in") + "'";

@@ -3,6 +3,7 @@
 // checked with independent tools.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "tests/support/external_tools.h"
@@ -45,13 +46,17 @@ class CliSettingsTest : public ::testing::Test {
 TEST_F(CliSettingsTest, InfoReportsTheExifOrientation) {
   ToolRun run = Quorvex(dir, "info '" + rotated + "' '" + photo + "'");
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, rotated + ": 120x80 dpi=0 gray=0 quality=95 orientation=6\n" + photo +
-                         ": 120x80 dpi=0 gray=0 quality=95 orientation=1\n");
+  const auto bytes = [](const std::string& file) {
+    return " bytes=" + std::to_string(std::filesystem::file_size(file)) + "\n";
+  };
+  EXPECT_EQ(run.out, rotated + ": 120x80 dpi=0 gray=0 quality=95 orientation=6" + bytes(rotated) +
+                         photo + ": 120x80 dpi=0 gray=0 quality=95 orientation=1" + bytes(photo));
   run = Quorvex(dir, "info --json - <'" + rotated + "'");
   EXPECT_EQ(nlohmann::json::parse(run.out).at(0)["orientation"], 6);
 }
 
-// A thumbnail load has the size of a load followed by the same box fit, by name and by bytes.
+// A thumbnail load has the size of a load followed by the same box fit, by name and by bytes
+// (a side of 0 made 1).
 class CliThumbnailSizes : public CliSettingsTest,
                           public ::testing::WithParamInterface<const char*> {};
 TEST_P(CliThumbnailSizes, EqualTheBoxFit) {
@@ -59,6 +64,13 @@ TEST_P(CliThumbnailSizes, EqualTheBoxFit) {
   const std::string expected = dir.File("box.jpg"), byName = dir.File("name.jpg");
   const ToolRun fit = Quorvex(dir, "convert '" + photo + "' '" + expected + "' --box " + box);
   const ToolRun run = Quorvex(dir, "convert '" + photo + "' '" + byName + "' --thumbnail " + box);
+  // A side that rounds to 0 fails the box fit and becomes 1 pixel in a thumbnail.
+  if (box == "1x1") {
+    EXPECT_NE(fit.status, 0);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(SizeOf(byName), "1x1");
+    return;
+  }
   EXPECT_EQ(run.status, fit.status);
   EXPECT_EQ(run.err, fit.err);
   const std::string piped = Shell(std::string(QUORVEX_TOOL) + " convert - - --thumbnail " + box +
@@ -70,8 +82,9 @@ TEST_P(CliThumbnailSizes, EqualTheBoxFit) {
 INSTANTIATE_TEST_SUITE_P(Boxes, CliThumbnailSizes,
                          ::testing::Values("60x60", "30x0", "0x20", "200x200", "7x7", "1x1"));
 
-// Settings for the load apply before it wherever they stand; EXIF is written only when kept,
-// and then says the picture is upright once it has been turned.
+// The picture is turned upright unless --no-auto-orient says not to; settings for the load
+// apply before it wherever they stand; EXIF is written only when kept, and then says the picture
+// is upright once it has been turned.
 struct OrientationCase {
   std::string options;
   std::string size;
@@ -91,13 +104,13 @@ TEST_P(CliOrientation, TurnsAndWritesTheTag) {
 }
 INSTANTIATE_TEST_SUITE_P(
     Options, CliOrientation,
-    ::testing::Values(OrientationCase{"", "120x80", ""},
-                      OrientationCase{"--auto-orient", "80x120", ""},
-                      OrientationCase{"--scale 50 --auto-orient", "40x60", ""},
-                      OrientationCase{"--thumbnail 60x60 --auto-orient", "40x60", ""},
-                      OrientationCase{"--keep-metadata", "120x80", "6\n"},
-                      OrientationCase{"--keep-metadata --auto-orient", "80x120", "1\n"},
-                      OrientationCase{"--thumbnail 30x30 --keep-metadata", "30x20", "6\n"}));
+    ::testing::Values(
+        OrientationCase{"", "80x120", ""}, OrientationCase{"--no-auto-orient", "120x80", ""},
+        OrientationCase{"--auto-orient", "80x120", ""}, OrientationCase{"--scale 50", "40x60", ""},
+        OrientationCase{"--thumbnail 60x60", "40x60", ""},
+        OrientationCase{"--keep-metadata --no-auto-orient", "120x80", "6\n"},
+        OrientationCase{"--keep-metadata", "80x120", "1\n"},
+        OrientationCase{"--no-auto-orient --thumbnail 30x30 --keep-metadata", "30x20", "6\n"}));
 
 TEST_F(CliSettingsTest, ProgressiveAndOptimizedCodingKeepThePixels) {
   const struct {
@@ -156,10 +169,11 @@ TEST_F(CliSettingsTest, RejectedValues) {
     const char* options;
     const char* message;
   } cases[] = {
-      {"--thumbnail 60", "--thumbnail: '60' is not a valid argument"},
-      {"--thumbnail 60x40x2", "--thumbnail: '60x40x2' is not a valid argument"},
-      {"--max-pixels 1e6", "--max-pixels: '1e6' is not a valid argument"},
-      {"--max-pixels 2147483648", "--max-pixels: '2147483648' is not a valid argument"},
+      {"--thumbnail 60", "--thumbnail: expected WIDTHxHEIGHT, like 200x200, not '60'"},
+      {"--thumbnail 60x40x2", "--thumbnail: expected WIDTHxHEIGHT, like 200x200, not '60x40x2'"},
+      {"--max-pixels 1e6", "--max-pixels: expected a whole number, like 80, not '1e6'"},
+      {"--max-pixels 2147483648",
+       "--max-pixels: expected a whole number, like 80, not '2147483648'"},
       {"--thumbnail 60x60 --thumbnail 30x30", "--thumbnail: At Most 1 required but received 2"},
   };
   for (const auto& c : cases) {
@@ -176,6 +190,31 @@ TEST_F(CliSettingsTest, BatchLoadsThroughTheSameSettings) {
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(SizeOf(dir.File("rotated-out.jpg")), "40x60");
   EXPECT_EQ(Shell("identify -format '%[interlace]' '" + dir.File("rotated-out.jpg") + "'"), "JPEG");
+}
+
+// Crop-to-fill and sharpening from the command line: sizes, the settings given before a
+// thumbnail load, and the object's refusals.
+TEST_F(CliSettingsTest, FillGravityFitAndSharpen) {
+  const struct {
+    const char* options;
+    int status;
+    const char* result;  // the output's size, or the message on standard error
+  } cases[] = {
+      {"--fill 50x50", 0, "50x50"},
+      {"--gravity entropy --fill 30x60 --sharpen", 0, "30x60"},
+      {"--sharpen 2 --fit cover --thumbnail 40x40", 0, "40x40"},
+      {"--fill 500x500", 0, "80x80"},
+      {"--fill 50x50 --gravity up", 1, "quorvex: Unsupported gravity.\n"},
+      {"--thumbnail 40x40 --fit tile", 1, "quorvex: Unsupported fit.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    const std::string out = dir.File("fill.jpg");
+    const ToolRun run = Quorvex(dir, "convert '" + photo + "' '" + out + "' " + c.options);
+    ASSERT_EQ(run.status, c.status) << run.err;
+    EXPECT_EQ(c.status == 0 ? SizeOf(out) : run.err, c.result);
+  }
+  EXPECT_NE(Quorvex(dir, "convert '" + photo + "' x.jpg --sharpen=-1").status, 0);
 }
 
 }  // namespace

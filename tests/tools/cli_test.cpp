@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "quorvex_version.h"
 #include "tests/support/external_tools.h"
 #include "tests/support/test_files.h"
 #include "tests/tools/tool_run.h"
@@ -19,6 +21,11 @@ using testing::ReadBytes;
 using testing::ScratchDirectory;
 using testing::ToolRun;
 using testing::WriteBytes;
+
+// What info prints after the object's facts: the file's size.
+std::string Bytes(const std::string& file) {
+  return " bytes=" + std::to_string(std::filesystem::file_size(file));
+}
 
 class CliTest : public ::testing::Test {
  protected:
@@ -37,7 +44,7 @@ TEST_F(CliTest, ConvertAppliesSettingsAndReportsThroughInfo) {
   EXPECT_EQ(run.err, "");
   run = Quorvex(dir, "info '" + out + "'");
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, out + ": 120x80 dpi=150 gray=1 quality=50 orientation=1\n");
+  EXPECT_EQ(run.out, out + ": 120x80 dpi=150 gray=1 quality=50 orientation=1" + Bytes(out) + "\n");
 }
 
 TEST_F(CliTest, ConvertToStandardOutputWritesTheJpegBytes) {
@@ -51,16 +58,26 @@ TEST_F(CliTest, ConvertToStandardOutputWritesTheJpegBytes) {
 
 TEST_F(CliTest, StandardInputFeedsConvertAndInfo) {
   const ToolRun direct = Quorvex(dir, "convert '" + photo + "' - --box 60x60");
-  const ToolRun piped = Quorvex(dir, "convert - - --box 60x60 <'" + photo + "'");
-  ASSERT_EQ(piped.status, 0) << piped.err;
-  EXPECT_TRUE(piped.out == direct.out);
+  // A file as standard input is read at its known size, a pipe in chunks: the same bytes.
+  const std::string convert = std::string(QUORVEX_TOOL) + " convert - - --box 60x60";
+  for (const std::string& line :
+       {convert + " <'" + photo + "'", "cat '" + photo + "' | " + convert}) {
+    const ToolRun piped = testing::RunCommand(dir, line);
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    EXPECT_TRUE(piped.out == direct.out) << line;
+  }
   ToolRun run = Quorvex(dir, "info - <'" + photo + "'");
-  EXPECT_EQ(run.out, "-: 120x80 dpi=0 gray=0 quality=95 orientation=1\n");
+  EXPECT_EQ(run.out, "-: 120x80 dpi=0 gray=0 quality=95 orientation=1" + Bytes(photo) + "\n");
   run = Quorvex(dir, "info --json - <'" + photo + "'");
   EXPECT_EQ(nlohmann::json::parse(run.out).at(0)["quality"], 95);
-  run = Quorvex(dir, "convert - '" + dir.File("o.jpg") + "' </dev/null");
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "quorvex: VariantIn has failed to read an image.\n");
+  // Nothing, and more than the object takes (a sparse file, refused before any read).
+  WriteBytes(dir.File("huge"), {});
+  ASSERT_EQ(::truncate(dir.File("huge").c_str(), off_t{1} << 31), 0);
+  for (const std::string& input : {std::string("/dev/null"), dir.File("huge")}) {
+    run = Quorvex(dir, "convert - '" + dir.File("o.jpg") + "' <'" + input + "'");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "quorvex: VariantIn has failed to read an image.\n") << input;
+  }
 }
 
 struct FailureCase {
@@ -83,20 +100,19 @@ TEST_P(CliFailures, PrintTheObjectsMessageAndExitOne) {
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "quorvex: " + message + "\n");
 }
-INSTANTIATE_TEST_SUITE_P(Messages, CliFailures,
-                         ::testing::Values(FailureCase{"convert @DIR/missing.jpg @DIR/o.jpg",
-                                                       "File not found or permission incorrect."},
-                                           FailureCase{"convert @DIR/text.jpg @DIR/o.jpg",
-                                                       "Invalid file."},
-                                           FailureCase{"convert @IN @DIR/no/such/o.jpg",
-                                                       "Cannot write file: @DIR/no/such/o.jpg"},
-                                           FailureCase{"info @DIR/text.jpg", "Invalid file."}));
+INSTANTIATE_TEST_SUITE_P(
+    Messages, CliFailures,
+    ::testing::Values(FailureCase{"convert @DIR/missing.jpg @DIR/o.jpg",
+                                  "File not found or permission incorrect."},
+                      FailureCase{"convert @DIR/text.jpg @DIR/o.jpg", "Invalid file."},
+                      FailureCase{"info @DIR/text.jpg", "@DIR/text.jpg: Invalid file."}));
 
 TEST_F(CliTest, InfoGoesOnAfterAFailureAndJsonCarriesErrors) {
   WriteBytes(dir.File("text.jpg"), {'n', 'o'});
   ToolRun run = Quorvex(dir, "info '" + dir.File("text.jpg") + "' '" + photo + "'");
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, photo + ": 120x80 dpi=0 gray=0 quality=95 orientation=1\n");
+  EXPECT_EQ(run.out,
+            photo + ": 120x80 dpi=0 gray=0 quality=95 orientation=1" + Bytes(photo) + "\n");
   run = Quorvex(dir, "info --json '" + photo + "' '" + dir.File("missing.jpg") + "'");
   EXPECT_EQ(run.status, 1);
   const auto report = nlohmann::json::parse(run.out);
@@ -107,6 +123,41 @@ TEST_F(CliTest, InfoGoesOnAfterAFailureAndJsonCarriesErrors) {
   EXPECT_EQ(report[1]["error"], "File not found or permission incorrect.");
 }
 
+// A folder stands for its JPEG files (and, with --recursive, its subfolders'); each file that
+// fails is named, and the others are still described.
+TEST_F(CliTest, InfoTakesFoldersAndNamesEachFileThatFails) {
+  const std::string pics = dir.File("pics");
+  std::filesystem::create_directories(pics + "/sub");
+  std::filesystem::copy_file(photo, pics + "/a.jpg");
+  std::filesystem::copy_file(photo, pics + "/sub/c.JPEG");
+  WriteBytes(pics + "/b.jpg", {'n', 'o'});
+  WriteBytes(pics + "/notes.txt", {'n', 'o'});
+  const std::string missing = dir.File("missing.jpg");
+  const std::string line = ": 120x80 dpi=0 gray=0 quality=95 orientation=1" + Bytes(photo) + "\n";
+  const struct {
+    std::string arguments;
+    std::string out;
+    std::string err;
+  } cases[] = {
+      {"'" + pics + "'", pics + "/a.jpg" + line, "quorvex: " + pics + "/b.jpg: Invalid file.\n"},
+      {"--recursive '" + pics + "'", pics + "/a.jpg" + line + pics + "/sub/c.JPEG" + line,
+       "quorvex: " + pics + "/b.jpg: Invalid file.\n"},
+      {"'" + missing + "' '" + photo + "'", photo + line,
+       "quorvex: " + missing + ": File not found or permission incorrect.\n"},
+  };
+  for (const auto& c : cases) {
+    const ToolRun run = Quorvex(dir, "info " + c.arguments);
+    EXPECT_EQ(run.status, 1) << c.arguments;
+    EXPECT_EQ(run.out, c.out) << c.arguments;
+    EXPECT_EQ(run.err, c.err) << c.arguments;
+  }
+  const auto report = nlohmann::json::parse(Quorvex(dir, "info --json '" + pics + "'").out);
+  ASSERT_EQ(report.size(), 2u);
+  EXPECT_EQ(report[0]["bytes"], std::filesystem::file_size(photo));
+  EXPECT_EQ(report[1]["file"], pics + "/b.jpg");
+  EXPECT_EQ(report[1]["error"], "Invalid file.");
+}
+
 TEST_F(CliTest, JsonInfoCarriesQualityExifIptcAndProfileSize) {
   const std::string sample = std::string(QUORVEX_SOURCE_DIR) + "/tests/data/metadata/combined.jpg";
   const ToolRun run = Quorvex(dir, "info --json '" + sample + "'");
@@ -114,7 +165,9 @@ TEST_F(CliTest, JsonInfoCarriesQualityExifIptcAndProfileSize) {
   const auto file = nlohmann::ordered_json::parse(run.out).at(0);
   EXPECT_EQ(file["quality"], 85);
   EXPECT_EQ(file["exif"]["Make"], "Quorvex");
-  EXPECT_EQ(file["exif"]["ExposureTime"], "1/125");
+  EXPECT_EQ(file["exif"]["ExposureTime"], 0.008) << "a rational as a number";
+  EXPECT_EQ(file["bytes"], std::filesystem::file_size(sample));
+  EXPECT_EQ(file["color_space"], "YCbCr");
   EXPECT_EQ(file["exif"].begin().key(), "ImageDescription") << "in the order of the fields";
   EXPECT_EQ(file["iptc"]["Keywords"], nlohmann::json::parse(R"(["alpha", "beta gamma", "café"])"));
   EXPECT_EQ(file["iptc"]["DateCreated"], "2024-05-06");
@@ -123,10 +176,21 @@ TEST_F(CliTest, JsonInfoCarriesQualityExifIptcAndProfileSize) {
   EXPECT_EQ(file["icc_bytes"], 588);
 }
 
+// The tool drives the module through its interface: the codecs are the module's alone.
+TEST(CliLinks, TheToolLoadsNoCodecLibrary) {
+  ScratchDirectory dir;
+  const ToolRun run = testing::RunCommand(dir, std::string("ldd '") + QUORVEX_TOOL + "'");
+  ASSERT_EQ(run.status, 0) << run.err;
+  ASSERT_NE(run.out.find("libquorvexplatform"), std::string::npos) << run.out;
+  for (const char* library :
+       {"libjpeg", "libturbojpeg", "libwebp", "libavif", "libpng", "liblcms2"})
+    EXPECT_EQ(run.out.find(library), std::string::npos) << library;
+}
+
 TEST_F(CliTest, VersionAndUsage) {
   ToolRun run = Quorvex(dir, "--version");
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "Quorvex 1.0.0.6.\n");
+  EXPECT_EQ(run.out, QUORVEX_VERSION_TEXT "\n");
   run = Quorvex(dir, "convert '" + photo + "'");
   EXPECT_NE(run.status, 0) << "OUT is required";
   run = Quorvex(dir, "convert '" + photo + "' x.jpg --quality abc");
@@ -139,7 +203,8 @@ TEST_F(CliTest, FileNamesAreKeptByteForByte) {
   std::filesystem::copy_file(photo, latin);
   ToolRun run = Quorvex(dir, "info '" + latin + "'");
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, latin + ": 120x80 dpi=0 gray=0 quality=95 orientation=1\n");
+  EXPECT_EQ(run.out,
+            latin + ": 120x80 dpi=0 gray=0 quality=95 orientation=1" + Bytes(latin) + "\n");
   const struct {
     const char* name;
     const char* size;
@@ -234,39 +299,66 @@ TEST_P(CliRejectedForms, NeverReachTheObject) {
 INSTANTIATE_TEST_SUITE_P(
     Options, CliRejectedForms,
     ::testing::Values(
-        RejectedForm{"--resize 0x10x20", "--resize: '0x10x20' is not a valid argument"},
-        RejectedForm{"--box 0x40x30", "--box: '0x40x30' is not a valid argument"},
-        RejectedForm{"--resize 60", "--resize: '60' is not a valid argument"},
-        RejectedForm{"--resize 60x", "--resize: '60x' is not a valid argument"},
-        RejectedForm{"--resize x40", "--resize: 'x40' is not a valid argument"},
-        RejectedForm{"--resize 60X40", "--resize: '60X40' is not a valid argument"},
-        RejectedForm{"--resize '60 x40'", "--resize: '60 x40' is not a valid argument"},
-        RejectedForm{"--resize ' 60x40'", "--resize: ' 60x40' is not a valid argument"},
-        RejectedForm{"--resize +60x40", "--resize: '+60x40' is not a valid argument"},
-        RejectedForm{"--resize 2147483648x1", "--resize: '2147483648x1' is not a valid argument"},
-        RejectedForm{"--quality 0x10", "--quality: '0x10' is not a valid argument"},
-        RejectedForm{"--quality '50 '", "--quality: '50 ' is not a valid argument"},
-        RejectedForm{"--dpi 1.5", "--dpi: '1.5' is not a valid argument"},
-        RejectedForm{"--scale 0x32", "--scale: '0x32' is not a valid argument"},
-        RejectedForm{"--crop 0,0,10", "--crop: '0,0,10' is not a valid argument"},
-        RejectedForm{"--crop 0,0,10,10,", "--crop: '0,0,10,10,' is not a valid argument"},
-        RejectedForm{"--crop 0x0,0,10,10", "--crop: '0x0,0,10,10' is not a valid argument"},
+        RejectedForm{"--resize 0x10x20",
+                     "--resize: expected WIDTHxHEIGHT, like 200x200, not '0x10x20'"},
+        RejectedForm{"--box 0x40x30", "--box: expected WIDTHxHEIGHT, like 200x200, not '0x40x30'"},
+        RejectedForm{"--resize 60", "--resize: expected WIDTHxHEIGHT, like 200x200, not '60'"},
+        RejectedForm{"--resize 60x", "--resize: expected WIDTHxHEIGHT, like 200x200, not '60x'"},
+        RejectedForm{"--resize x40", "--resize: expected WIDTHxHEIGHT, like 200x200, not 'x40'"},
+        RejectedForm{"--resize 60X40",
+                     "--resize: expected WIDTHxHEIGHT, like 200x200, not '60X40'"},
+        RejectedForm{"--resize '60 x40'",
+                     "--resize: expected WIDTHxHEIGHT, like 200x200, not '60 x40'"},
+        RejectedForm{"--resize ' 60x40'",
+                     "--resize: expected WIDTHxHEIGHT, like 200x200, not ' 60x40'"},
+        RejectedForm{"--resize +60x40",
+                     "--resize: expected WIDTHxHEIGHT, like 200x200, not '+60x40'"},
+        RejectedForm{"--resize 2147483648x1",
+                     "--resize: expected WIDTHxHEIGHT, like 200x200, not '2147483648x1'"},
+        RejectedForm{"--quality 0x10", "--quality: expected a whole number, like 80, not '0x10'"},
+        RejectedForm{"--quality '50 '", "--quality: expected a whole number, like 80, not '50 '"},
+        RejectedForm{"--dpi 1.5", "--dpi: expected a whole number, like 80, not '1.5'"},
+        RejectedForm{"--scale 0x32", "--scale: expected a whole number, like 80, not '0x32'"},
+        RejectedForm{"--crop 0,0,10",
+                     "--crop: expected X1,Y1,X2,Y2, like 0,0,100,50, not '0,0,10'"},
+        RejectedForm{"--crop 0,0,10,10,",
+                     "--crop: expected X1,Y1,X2,Y2, like 0,0,100,50, not '0,0,10,10,'"},
+        RejectedForm{"--crop 0x0,0,10,10",
+                     "--crop: expected X1,Y1,X2,Y2, like 0,0,100,50, not '0x0,0,10,10'"},
         RejectedForm{"--background 0x100000000",
-                     "--background: '0x100000000' is not a valid argument"},
-        RejectedForm{"--background 4294967296",
-                     "--background: '4294967296' is not a valid argument"},
-        RejectedForm{"--background=-0x1", "--background: '-0x1' is not a valid argument"},
-        RejectedForm{"--background 0x", "--background: '0x' is not a valid argument"},
-        RejectedForm{"--background ' 0xFF'", "--background: ' 0xFF' is not a valid argument"},
-        RejectedForm{"--background '0xFF '", "--background: '0xFF ' is not a valid argument"},
-        RejectedForm{"--rotate=nan", "--rotate: 'nan' is not a finite number of degrees"},
-        RejectedForm{"--rotate inf", "--rotate: 'inf' is not a finite number of degrees"},
-        RejectedForm{"--rotate=-infinity",
-                     "--rotate: '-infinity' is not a finite number of degrees"},
-        RejectedForm{"--rotate 1e39", "--rotate: '1e39' is not a valid angle"},
-        RejectedForm{"--rotate 0x10", "--rotate: '0x10' is not a valid angle"},
-        RejectedForm{"--rotate ' 90'", "--rotate: ' 90' is not a valid angle"},
-        RejectedForm{"--rotate '90 '", "--rotate: '90 ' is not a valid angle"}));
+                     "--background: expected 0xBBGGRR or a decimal number, like 0xFFFFFF, not "
+                     "'0x100000000'"},
+        RejectedForm{
+            "--background 4294967296",
+            "--background: expected 0xBBGGRR or a decimal number, like 0xFFFFFF, not '4294967296'"},
+        RejectedForm{
+            "--background=-0x1",
+            "--background: expected 0xBBGGRR or a decimal number, like 0xFFFFFF, not '-0x1'"},
+        RejectedForm{
+            "--background 0x",
+            "--background: expected 0xBBGGRR or a decimal number, like 0xFFFFFF, not '0x'"},
+        RejectedForm{
+            "--background ' 0xFF'",
+            "--background: expected 0xBBGGRR or a decimal number, like 0xFFFFFF, not ' 0xFF'"},
+        RejectedForm{
+            "--background '0xFF '",
+            "--background: expected 0xBBGGRR or a decimal number, like 0xFFFFFF, not '0xFF '"},
+        RejectedForm{"--rotate=nan",
+                     "--rotate: expected a finite number of degrees, like 90 or -12.5, not 'nan'"},
+        RejectedForm{"--rotate inf",
+                     "--rotate: expected a finite number of degrees, like 90 or -12.5, not 'inf'"},
+        RejectedForm{
+            "--rotate=-infinity",
+            "--rotate: expected a finite number of degrees, like 90 or -12.5, not '-infinity'"},
+        RejectedForm{"--rotate 1e39",
+                     "--rotate: expected a finite number of degrees, like 90 or -12.5, not '1e39'"},
+        RejectedForm{"--rotate 0x10",
+                     "--rotate: expected a finite number of degrees, like 90 or -12.5, not '0x10'"},
+        RejectedForm{"--rotate ' 90'",
+                     "--rotate: expected a finite number of degrees, like 90 or -12.5, not ' 90'"},
+        RejectedForm{
+            "--rotate '90 '",
+            "--rotate: expected a finite number of degrees, like 90 or -12.5, not '90 '"}));
 
 }  // namespace
 }  // namespace quorvex
