@@ -2,9 +2,29 @@
 
 #include <new>
 
-#include "component/text_conversion.h"
+#include "comserver/text_conversion.h"
+#include "webhost/http_date.h"
 
 namespace quorvex::webhost {
+
+void AddFreshness(const std::optional<long>& minutes, unsigned maxAge, std::time_t date,
+                  HeaderList* headers) {
+  if (!minutes) return;
+  if (*minutes > 0) {
+    headers->emplace_back("Expires", HttpDate(date + std::time_t{*minutes} * 60));
+  } else if (maxAge > 0) {
+    headers->emplace_back("Cache-Control", "public, max-age=" + std::to_string(maxAge));
+    headers->emplace_back("Expires", HttpDate(date + std::time_t{maxAge}));
+  } else {
+    headers->emplace_back("Expires", HttpDate(date));
+    headers->emplace_back("Cache-Control", "no-cache");
+  }
+}
+
+void PageResponse::AddHeaders(std::time_t date, HeaderList* headers) const {
+  headers->emplace_back("Content-Type", contentType_.value_or("text/html"));
+  AddFreshness(expiresMinutes_, maxAge_, date, headers);
+}
 
 HRESULT PageResponse::QueryInterface(REFIID iid, void** object) {
   if (object == nullptr) return E_POINTER;

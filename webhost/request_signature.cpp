@@ -5,41 +5,53 @@
 #include <openssl/hmac.h>
 
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
+
+#include "webhost/hex_text.h"
 
 namespace quorvex::webhost {
 
-SigningKey SigningKey::FromFile(const std::string& file) {
+SigningKeys SigningKeys::FromFile(const std::string& file) {
   std::ifstream in(file, std::ios::binary);
-  std::string key((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (!in.eof() && !in) throw std::runtime_error("cannot read the key file " + file);
-  if (!key.empty() && key.back() == '\n') key.pop_back();
-  if (!key.empty() && key.back() == '\r') key.pop_back();
-  if (key.empty()) throw std::runtime_error("the key file " + file + " is empty");
-  return SigningKey(std::move(key));
+  if (!in) throw std::runtime_error("cannot read the key file " + file);
+  std::vector<std::string> keys;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) keys.push_back(std::move(line));
+  }
+  if (in.bad()) throw std::runtime_error("cannot read the key file " + file);
+  if (keys.empty()) throw std::runtime_error("the key file " + file + " holds no key");
+  return SigningKeys(std::move(keys));
 }
 
-std::string SigningKey::Sign(std::string_view text) const {
+std::string SigningKeys::Sign(std::string_view key, std::string_view text) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
-  if (HMAC(EVP_sha256(), key_.data(), static_cast<int>(key_.size()),
+  if (HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
            reinterpret_cast<const unsigned char*>(text.data()), text.size(), digest,
            &size) == nullptr)
     throw std::runtime_error("HMAC-SHA256 failed");
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned i = 0; i < size; ++i) {
-    hex += kDigits[digest[i] >> 4];
-    hex += kDigits[digest[i] & 15];
-  }
-  return hex;
+  return LowerHex(digest, size);
 }
 
-bool SigningKey::Verify(std::string_view text, std::string_view signature) const {
-  const std::string expected = Sign(text);
-  return signature.size() == expected.size() &&
-         CRYPTO_memcmp(expected.data(), signature.data(), expected.size()) == 0;
+bool SigningKeys::Verify(std::string_view text, std::string_view signature) const {
+  bool matched = false;
+  for (const std::string& key : keys_) {
+    const std::string expected = Sign(key, text);
+    matched |= signature.size() == expected.size() &&
+               CRYPTO_memcmp(expected.data(), signature.data(), expected.size()) == 0;
+  }
+  return matched;
+}
+
+std::optional<SignedTarget> SplitSignature(std::string_view raw) {
+  constexpr std::string_view kItem = "sig=";
+  const size_t question = raw.find('?');
+  const size_t start = raw.find_last_of("?&");
+  if (question == std::string_view::npos || start < question ||
+      raw.substr(start + 1, kItem.size()) != kItem)
+    return std::nullopt;
+  return SignedTarget{raw.substr(0, start), raw.substr(start + 1 + kItem.size())};
 }
 
 }  // namespace quorvex::webhost

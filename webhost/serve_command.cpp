@@ -31,22 +31,25 @@ void EnsureRegistered(std::ostream& err) {
 
 int RunServe(const ServeOptions& options, std::ostream& out, std::ostream& err) {
   try {
+    if (const std::string refused = CheckLimits(options); !refused.empty())
+      throw std::runtime_error(refused);
     EnsureRegistered(err);
     // Blocked before any thread starts, so only the wait below receives them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     // A client that goes away mid-answer must not end the process.
     signal(SIGPIPE, SIG_IGN);
 
     HttpServer server(options);
-    const bool v6 = options.host.find(':') != std::string::npos;
-    out << "listening on http://" << (v6 ? "[" : "") << options.host << (v6 ? "]" : "") << ':'
-        << server.port() << '/' << std::endl;
+    for (const std::string& address : server.addresses())
+      out << "listening on http://" << address << '/' << '\n';
+    out << std::flush;
     int received = 0;
-    sigwait(&stopSignals, &received);
+    while (sigwait(&signals, &received) == 0 && received == SIGHUP) server.Reload();
     err << "stopping: " << (received == SIGTERM ? "SIGTERM" : "SIGINT") << std::endl;
     server.Stop();
     return 0;

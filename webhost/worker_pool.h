@@ -2,6 +2,7 @@
 // is full, a new job is refused rather than left to wait without end.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -21,9 +22,19 @@ class WorkerPool {
 
   // False when the job could not be accepted: all workers busy and the queue full.
   bool TrySubmit(std::function<void()> job);
+  // Whether a worker has been on one job for longer than limit: a job that stopped making
+  // progress, since every job is cancelled at its deadline.
+  bool AnyStalled(std::chrono::steady_clock::duration limit);
+
+  struct Load {
+    size_t queued = 0;  // jobs no worker has taken yet
+    unsigned busy = 0;  // workers on a job
+    unsigned workers = 0;
+  };
+  Load load();
 
  private:
-  void Work();
+  void Work(size_t index);
 
   std::mutex mutex_;
   std::condition_variable ready_;
@@ -31,6 +42,8 @@ class WorkerPool {
   size_t queueLimit_;
   unsigned idle_ = 0;
   bool stopping_ = false;
+  // When each worker took its job; max() while it waits.
+  std::vector<std::chrono::steady_clock::time_point> busySince_;
   std::vector<std::thread> threads_;
 };
 

@@ -3,7 +3,9 @@ concurrency and a graceful stop."""
 import concurrent.futures
 import hashlib
 import hmac
+import http.client
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -12,7 +14,7 @@ import threading
 import time
 import unittest
 
-from serving import PHOTO, Server, identify
+from serving import PHOTO, TOOL, Server, identify
 
 KEY = b"test signing key"
 
@@ -38,10 +40,11 @@ class ServeTest(unittest.TestCase):
         cls.server = Server(cls.root, "--workers", "4", "--max-upload", "1000000",
                             scratch=cls.scratch)
         cls.signed = Server(cls.root, "--key-file", key_file, scratch=cls.scratch)
+        cls.negotiating = Server(cls.root, "--negotiate", scratch=cls.scratch)
 
     @classmethod
     def tearDownClass(cls):
-        for server in (cls.server, cls.signed):
+        for server in (cls.server, cls.signed, cls.negotiating):
             assert server.stop() == 0
         shutil.rmtree(cls.scratch)
 
@@ -69,6 +72,9 @@ class ServeTest(unittest.TestCase):
             ("scale=10", "%[interlace]", "None"),
             ("scale=10&progressive", "%[interlace]", "JPEG"),
             ("progressive&optimize-coding&scale=10", "%[interlace]", "JPEG"),
+            ("fill=200x200", "%wx%h", "200x200"),
+            ("gravity=attention&fill=100x300&sharpen", "%wx%h", "100x300"),
+            ("thumbnail=150x150&fit=cover&sharpen=0.5", "%wx%h", "150x150"),
         ]
         for query, fmt, expected in cases:
             with self.subTest(query=query):
@@ -91,12 +97,13 @@ class ServeTest(unittest.TestCase):
 
     def test_orientation_and_kept_metadata(self):
         cases = [  # query, size, EXIF orientation of the answer (empty without EXIF)
-            ("scale=10", "256x160", ""),
+            ("scale=10", "160x256", ""),
+            ("scale=10&auto-orient=0", "256x160", ""),
             ("scale=10&auto-orient", "160x256", ""),
-            ("auto-orient&thumbnail=200x200", "125x200", ""),
-            ("thumbnail=200x200&auto-orient", "125x200", ""),
-            ("scale=10&keep-metadata", "256x160", "6"),
-            ("scale=10&keep-metadata&auto-orient", "160x256", "1"),
+            ("auto-orient=1&thumbnail=200x200", "125x200", ""),
+            ("thumbnail=200x200&auto-orient=0", "200x125", ""),
+            ("scale=10&keep-metadata&auto-orient=0", "256x160", "6"),
+            ("scale=10&keep-metadata", "160x256", "1"),
         ]
         for query, size, orientation in cases:
             with self.subTest(query=query):
@@ -109,6 +116,42 @@ class ServeTest(unittest.TestCase):
             status, _, body = self.server.request("POST", "/?auto-orient&thumbnail=200x200",
                                                   body=rotated.read())
         self.assertEqual((status, identify(body, "%wx%h")), (200, "125x200"))
+
+    def test_format_and_negotiation(self):
+        browser = "image/avif,image/webp,image/apng,image/*,*/*;q=0.8"
+        cases = [  # negotiating host, query, Accept, status, Content-Type, Vary
+            (False, "box=50x50", browser, 200, "Image/jpeg", None),
+            (False, "box=50x50&format=auto", browser, 200, "image/avif", "Accept"),
+            (False, "box=50x50&format=WebP", "image/avif", 200, "image/webp", None),
+            (False, "box=50x50&format=png", None, 200, "image/png", None),
+            (False, "box=50x50&format=auto&format=webp", browser, 200, "image/webp", None),
+            (False, "format=gif", None, 400, "text/plain; charset=utf-8", None),
+            (True, "box=50x50", browser, 200, "image/avif", "Accept"),
+            (True, "box=50x50", "image/webp,image/*;q=0.8", 200, "image/webp", "Accept"),
+            (True, "box=50x50", "image/avif;q=0, image/webp;q=0.5", 200, "image/webp", "Accept"),
+            (True, "box=50x50", "image/png,image/*;q=0.8,*/*;q=0.5", 200, "Image/jpeg", "Accept"),
+            (True, "box=50x50", None, 200, "Image/jpeg", "Accept"),
+            (True, "box=50x50&format=jpeg", browser, 200, "Image/jpeg", None),
+        ]
+        magic = {"image/avif": (4, b"ftypavif"), "image/webp": (8, b"WEBP"),
+                 "image/png": (0, b"\x89PNG"), "Image/jpeg": (0, b"\xff\xd8")}
+        for negotiating, query, accept, status, content_type, vary in cases:
+            with self.subTest(negotiating=negotiating, query=query, accept=accept):
+                server = self.negotiating if negotiating else self.server
+                answer, headers, body = server.request(
+                    "GET", "/photo.jpg?" + query, headers={"Accept": accept} if accept else {})
+                self.assertEqual((answer, headers["Content-Type"], headers.get("Vary")),
+                                 (status, content_type, vary), body[:100])
+                if content_type in magic:
+                    at, expected = magic[content_type]
+                    self.assertEqual(body[at:at + len(expected)], expected)
+        # A negotiated answer's tag names its format: a cache never serves one for the other.
+        tags = {self.negotiating.request("GET", "/photo.jpg?box=50x50",
+                                         headers={"Accept": accept})[1]["ETag"]
+                for accept in (browser, "*/*")}
+        self.assertEqual(len(tags), 2)
+        status, _, body = self.server.get("/photo.jpg?format=gif")
+        self.assertEqual(body.decode(), "format: expected jpeg, webp, avif, png or auto, not 'gif'")
 
     def test_optimized_coding_is_smaller_with_the_same_pixels(self):
         def pixels(data):
@@ -137,14 +180,18 @@ class ServeTest(unittest.TestCase):
     def test_error_statuses(self):
         cases = [
             ("GET", "/photo.jpg?bogus=1", 400, "unknown operation 'bogus'"),
-            ("GET", "/photo.jpg?resize=10", 400, "'10' is not a valid value for resize"),
-            ("GET", "/photo.jpg?crop=1,2,3", 400, "'1,2,3' is not a valid value for crop"),
-            ("GET", "/photo.jpg?quality=0x10", 400, "'0x10' is not a valid value for quality"),
-            ("GET", "/photo.jpg?gray=1", 400, "gray takes no value"),
-            ("GET", "/photo.jpg?progressive=1", 400, "progressive takes no value"),
-            ("GET", "/photo.jpg?thumbnail=10", 400, "'10' is not a valid value for thumbnail"),
+            ("GET", "/photo.jpg?resize=10", 400, "resize: expected WIDTHxHEIGHT, like 200x200, not '10'"),
+            ("GET", "/photo.jpg?crop=1,2,3", 400, "crop: expected X1,Y1,X2,Y2, like 0,0,100,50, not '1,2,3'"),
+            ("GET", "/photo.jpg?quality=0x10", 400, "quality: expected a whole number, like 80, not '0x10'"),
+            ("GET", "/photo.jpg?gray=1", 400, "gray: takes no value"),
+            ("GET", "/photo.jpg?progressive=1", 400, "progressive: takes no value"),
+            ("GET", "/photo.jpg?thumbnail=10", 400, "thumbnail: expected WIDTHxHEIGHT, like 200x200, not '10'"),
             ("GET", "/photo.jpg?thumbnail=9x9&thumbnail=8x8", 400,
              "thumbnail given more than once"),
+            ("GET", "/photo.jpg?fill=10", 400, "fill: expected WIDTHxHEIGHT, like 200x200, not '10'"),
+            ("GET", "/photo.jpg?sharpen=-1", 400, "sharpen: expected a number of 0 or more, like 1, not '-1'"),
+            ("GET", "/photo.jpg?gravity=up&fill=9x9", 422, "Unsupported gravity."),
+            ("GET", "/photo.jpg?fit=tile", 422, "Unsupported fit."),
             ("GET", "/missing.jpg", 404, "not found"),
             ("GET", "/sub", 404, "not found"),
             ("PUT", "/photo.jpg", 405, "method not allowed"),
@@ -173,7 +220,7 @@ class ServeTest(unittest.TestCase):
             with socket.create_connection(("127.0.0.1", self.server.port), timeout=10) as raw:
                 try:
                     raw.sendall(b"POST / HTTP/1.1\r\nHost: x\r\n" + head + b"\r\n" + body)
-                    return raw.recv(200)
+                    return raw.recv(1000)
                 except ConnectionResetError:
                     return b""
 
@@ -192,17 +239,34 @@ class ServeTest(unittest.TestCase):
             return hmac.new(KEY, text.encode(), hashlib.sha256).hexdigest()
 
         good = sign("/photo.jpg?scale=10&gray")
+        later = int(time.time()) + 600
+        fresh = "/photo.jpg?expires=%d&scale=10" % later
+        stale = "/photo.jpg?expires=%d&scale=10" % (later - 1200)
+        # Only the target exactly as signed passes; every other spelling of it fails.
         cases = [
-            ("/photo.jpg?scale=10&gray&sig=" + good, 200),
-            ("/photo.jpg?sig=" + good + "&scale=10&gray", 200),
-            ("/photo.jpg?gray&scale=10&sig=" + good, 403),
-            ("/photo.jpg?scale=10&gray&sig=" + good.upper(), 403),
-            ("/photo.jpg?scale=10&gray&sig=" + sign("/photo.jpg?scale=10"), 403),
-            ("/photo.jpg?scale=10&gray", 403),
+            ("/photo.jpg?scale=10&gray&sig=" + good, 200, None),
+            (fresh + "&sig=" + sign(fresh), 200, None),
+            ("/photo.jpg?sig=" + sign("/photo.jpg"), 200, None),
+            ("/photo.jpg?sig=" + good + "&scale=10&gray", 403, None),
+            ("/photo.jpg?gray&scale=10&sig=" + good, 403, None),
+            ("/photo.jpg?scale=10&gray&sig=" + good.upper(), 403, None),
+            ("/photo.jpg?scale=10&gray&sig=" + sign("/photo.jpg?scale=10"), 403, None),
+            ("/photo.jpg?scale=10&gray", 403, None),
+            ("/%70hoto.jpg?scale=10&gray&sig=" + good, 403, None),
+            ("/photo.jpg?%73cale=10&gray&sig=" + good, 403, None),
+            ("/photo.jpg?scale=10%00junk&gray&sig=" + good, 400, None),
+            ("/photo.jpg?scale=10&gray&sig=" + good + "&sig=" + good, 403, None),
+            ("/photo.jpg?scale=10&gray&%73ig=" + good, 403, None),
+            ("/photo.jpg?scale=10%26gray&sig=" + good, 403, None),
+            (stale + "&sig=" + sign(stale), 403, b"signature expired"),
+            (fresh + "&sig=" + sign(fresh) + "&expires=1", 403, None),
         ]
-        for target, status in cases:
+        for target, status, text in cases:
             with self.subTest(target=target):
-                self.assertEqual(self.signed.get(target)[0], status)
+                got = self.signed.get(target)
+                self.assertEqual(got[0], status)
+                if text is not None:
+                    self.assertEqual(got[2], text)
 
     def test_32_concurrent_requests(self):
         expected = self.image("box=120x120")[1]
@@ -211,14 +275,73 @@ class ServeTest(unittest.TestCase):
                                     range(32)))
         self.assertEqual([(s, b) for s, _, b in results], [(200, expected)] * 32)
 
-    def test_access_log(self):
-        self.server.get("/photo.jpg?box=64x64&quality=10")
-        time.sleep(0.2)
-        last = [line for line in self.server.log().splitlines() if "/photo.jpg" in line][-1]
-        method, path, status, size, ms = last.split(" ")
-        self.assertEqual((method, path, status), ("GET", "/photo.jpg", "200"))
-        self.assertGreater(int(size), 0)
-        self.assertGreaterEqual(float(ms), 0)
+    def test_listening_on_names_and_several_addresses(self):
+        resolved = []
+        for *_, address in socket.getaddrinfo("localhost", 0, 0, socket.SOCK_STREAM):
+            if address[0] not in resolved:
+                resolved.append(address[0])
+        server = Server(self.root, "--listen", "[::1]:0", "--listen", "localhost:0",
+                        scratch=self.scratch)
+        try:
+            lines = [server.first_line] + [server.process.stdout.readline().decode()
+                                           for _ in range(1 + len(resolved))]
+            hosts = [re.match(r"listening on http://\[?([^\]]*)\]?:(\d+)/$", line.strip())
+                     .groups() for line in lines]
+            self.assertEqual([host for host, _ in hosts], ["127.0.0.1", "::1"] + resolved)
+            # Every address of one name listens on one port.
+            self.assertEqual(len({port for _, port in hosts[2:]}), 1)
+            for host, port in hosts:
+                with self.subTest(host=host):
+                    connection = http.client.HTTPConnection(host, int(port), timeout=30)
+                    connection.request("GET", "/photo.jpg?scale=5")
+                    self.assertEqual(connection.getresponse().status, 200)
+                    connection.close()
+            time.sleep(0.2)
+            clients = re.findall(r"^\S+ (\S+) GET /photo\.jpg", server.log(), re.M)
+            self.assertEqual(clients, [host for host, _ in hosts])
+        finally:
+            self.assertEqual(server.stop(), 0)
+        for bad in ["nowhere.invalid:0", "127.0.0.1:http"]:
+            with self.subTest(listen=bad):
+                run = subprocess.run([TOOL, "serve", "--root", self.root, "--listen", bad],
+                                     capture_output=True, timeout=60)
+                self.assertNotEqual(run.returncode, 0)
+
+    def test_cors(self):
+        named = Server(self.root, "--cors", "https://a.example", "--cors", "https://b.example",
+                       scratch=self.scratch)
+        anyone = Server(self.root, "--cors", "*", scratch=self.scratch)
+        preflight = {"Access-Control-Request-Method": "GET"}
+        cases = [  # server, method, Origin, status, Access-Control-Allow-Origin, Vary
+            (named, "GET", "https://a.example", 200, "https://a.example", "Origin"),
+            (named, "GET", "https://b.example", 200, "https://b.example", "Origin"),
+            (named, "GET", "https://c.example", 200, None, "Origin"),
+            (named, "GET", None, 200, None, "Origin"),
+            (named, "OPTIONS", "https://a.example", 204, "https://a.example", "Origin"),
+            (named, "OPTIONS", "https://c.example", 204, None, "Origin"),
+            (anyone, "GET", "https://c.example", 200, "*", None),
+            (anyone, "OPTIONS", "https://c.example", 204, "*", None),
+            (self.server, "GET", "https://a.example", 200, None, None),
+            (self.server, "OPTIONS", "https://a.example", 405, None, None),
+        ]
+        try:
+            for server, method, origin, status, allowed, vary in cases:
+                with self.subTest(method=method, origin=origin, cors=server.first_line):
+                    headers = dict(preflight if method == "OPTIONS" else {},
+                                   **({"Origin": origin} if origin else {}))
+                    got, answer, _ = server.request(method, "/photo.jpg?scale=5",
+                                                    headers=headers)
+                    self.assertEqual((got, answer.get("Access-Control-Allow-Origin"),
+                                      answer.get("Vary")), (status, allowed, vary))
+                    if allowed and method == "GET":
+                        self.assertEqual(answer["Access-Control-Expose-Headers"],
+                                         "ETag, X-Request-Id")
+                    if allowed and method == "OPTIONS":
+                        self.assertEqual(answer["Access-Control-Allow-Methods"], "GET, HEAD, POST")
+                        self.assertIn("If-None-Match", answer["Access-Control-Allow-Headers"])
+        finally:
+            for server in (named, anyone):
+                self.assertEqual(server.stop(), 0)
 
     def test_pixel_limit(self):
         with open(PHOTO, "rb") as photo:
@@ -229,7 +352,10 @@ class ServeTest(unittest.TestCase):
             ("4095999", "GET", "/photo.jpg?thumbnail=10x10", 422, b"Invalid file."),
             ("4095999", "POST", "/?box=10x10", 422, b"VariantIn has failed to read an image."),
             ("4096000", "GET", "/photo.jpg?box=10x10", 200, None),
-            ("4096000", "GET", "/photo.jpg?resize=3000x2000", 422, b"Out of memory"),
+            ("4096000", "GET", "/photo.jpg?resize=3000x2000", 400,
+             b"resize: 3000x2000 cannot be made: it has more than 4096000 pixels"),
+            ("4096000", "GET", "/photo.jpg?scale=200", 400,
+             b"scale: 5120x3200 cannot be made: it has more than 4096000 pixels"),
         ]
         servers = {}
         try:

@@ -1,0 +1,116 @@
+#include "webhost/source_header.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace quorvex::webhost {
+
+namespace {
+
+// How far the markers are followed: metadata (EXIF, ICC, Photoshop blocks) comes before the frame
+// header, and rarely reaches a few hundred kilobytes.
+constexpr uint64_t kHeaderReach = 16u << 20;
+constexpr int kMaxMarkers = 4096;
+
+bool IsFrameHeader(uint8_t marker) {
+  // SOF0..SOF15 except DHT (C4), JPG (C8) and DAC (CC).
+  return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+}
+
+// The EXIF orientation (1..8) an APP1 segment's payload holds; 0 when it holds none.
+int ExifOrientation(const std::vector<uint8_t>& app1) {
+  static constexpr uint8_t kExif[] = {'E', 'x', 'i', 'f', 0, 0};
+  if (app1.size() < sizeof kExif + 8 || std::memcmp(app1.data(), kExif, sizeof kExif) != 0)
+    return 0;
+  const uint8_t* tiff = app1.data() + sizeof kExif;
+  const size_t size = app1.size() - sizeof kExif;
+  const bool little = tiff[0] == 'I' && tiff[1] == 'I';
+  if (!little && !(tiff[0] == 'M' && tiff[1] == 'M')) return 0;
+  const auto u16 = [&](size_t at) -> uint32_t {
+    return little ? tiff[at] | tiff[at + 1] << 8 : tiff[at] << 8 | tiff[at + 1];
+  };
+  const auto u32 = [&](size_t at) -> uint32_t {
+    return little ? u16(at) | u16(at + 2) << 16 : u16(at) << 16 | u16(at + 2);
+  };
+  const uint64_t ifd = u32(4);
+  if (ifd + 2 > size) return 0;
+  const uint32_t entries = u16(ifd);
+  for (uint32_t i = 0; i < entries; ++i) {
+    const uint64_t entry = ifd + 2 + 12 * uint64_t{i};
+    if (entry + 12 > size) return 0;
+    if (u16(entry) == 0x0112 && u16(entry + 2) == 3) {
+      const uint32_t value = u16(entry + 8);
+      return value >= 1 && value <= 8 ? static_cast<int>(value) : 0;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::optional<PictureSize> JpegLoadSize(const SourceReader& read, bool upright) {
+  uint8_t head[4];
+  if (read(0, head, 2) != 2 || head[0] != 0xFF || head[1] != 0xD8) return std::nullopt;
+  uint64_t at = 2;
+  int orientation = 0;
+  for (int markers = 0; markers < kMaxMarkers && at < kHeaderReach; ++markers) {
+    if (read(at, head, 2) != 2 || head[0] != 0xFF) return std::nullopt;
+    const uint8_t marker = head[1];
+    if (marker == 0xFF) {  // fill byte before a marker
+      ++at;
+      continue;
+    }
+    at += 2;
+    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;  // no length
+    if (marker == 0xD9 || marker == 0xDA) return std::nullopt;  // no frame header before the data
+    if (read(at, head, 2) != 2) return std::nullopt;
+    const uint32_t length = head[0] << 8 | head[1];
+    if (length < 2) return std::nullopt;
+    if (IsFrameHeader(marker)) {
+      uint8_t frame[5];
+      if (length < 7 || read(at + 2, frame, 5) != 5) return std::nullopt;
+      PictureSize size{frame[3] << 8 | frame[4], frame[1] << 8 | frame[2]};
+      // Orientations 5 to 8 turn the picture a quarter.
+      if (upright && orientation >= 5) std::swap(size.width, size.height);
+      return size;
+    }
+    if (marker == 0xE1 && orientation == 0 && length > 2) {
+      std::vector<uint8_t> payload(length - 2);
+      if (read(at + 2, payload.data(), payload.size()) != payload.size()) return std::nullopt;
+      orientation = ExifOrientation(payload);
+    }
+    at += length;
+  }
+  return std::nullopt;
+}
+
+std::optional<PictureSize> JpegLoadSize(std::string_view bytes, bool upright) {
+  return JpegLoadSize(
+      [bytes](uint64_t offset, void* buffer, size_t size) -> size_t {
+        if (offset >= bytes.size()) return 0;
+        const size_t count = std::min<uint64_t>(size, bytes.size() - offset);
+        std::memcpy(buffer, bytes.data() + offset, count);
+        return count;
+      },
+      upright);
+}
+
+std::optional<PictureSize> JpegLoadSize(int fd, bool upright) {
+  return JpegLoadSize(
+      [fd](uint64_t offset, void* buffer, size_t size) -> size_t {
+        size_t done = 0;
+        while (done < size) {
+          const ssize_t got = pread(fd, static_cast<uint8_t*>(buffer) + done, size - done,
+                                    static_cast<off_t>(offset + done));
+          if (got <= 0) break;
+          done += static_cast<size_t>(got);
+        }
+        return done;
+      },
+      upright);
+}
+
+}  // namespace quorvex::webhost
