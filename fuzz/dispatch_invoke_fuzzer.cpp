@@ -52,6 +52,7 @@
 #include "fuzz/fuzz_input.h"
 #include "platform/object_context.h"
 #include "platform/response_base.h"
+#include "quorvex_version.h"
 
 namespace {
 
@@ -612,7 +613,7 @@ void CheckObject(IResize* resize) {
   if ((gray != VARIANT_TRUE && gray != VARIANT_FALSE) || gray != grey)
     Fault("GrayScale and GreyScale disagree");
   BSTR version = nullptr;
-  if (resize->get_Version(&version) != S_OK || Narrow(version) != "Quorvex 1.0.0.6.")
+  if (resize->get_Version(&version) != S_OK || Narrow(version) != QUORVEX_VERSION_TEXT)
     Fault("Version changed");
   SysFreeString(version);
   const Size size = SizeOf(resize);
