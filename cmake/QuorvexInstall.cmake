@@ -1,7 +1,8 @@
 # cmake --install: the tool and the web host's program in bin/, the platform runtime, the GUIDs library and the component
 # module (in lib/quorvex/) under lib/, the headers under include/quorvex/, with a pkg-config
 # file and a CMake package (find_package(Quorvex): Quorvex::platform, Quorvex::interface,
-# Quorvex::module, Quorvex::quorvex). Every installed binary finds the others relative to itself.
+# Quorvex::module, Quorvex::quorvex), and the deployment files (deploy/) as examples under
+# share/doc/quorvex/examples/. Every installed binary finds the others relative to itself.
 include(CMakePackageConfigHelpers)
 
 set(QUORVEX_MODULE_DIR ${CMAKE_INSTALL_LIBDIR}/quorvex)
@@ -57,3 +58,16 @@ install(FILES ${QUORVEX_ROOT}/LICENSE ${QUORVEX_ROOT}/README.md
   DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES ${QUORVEX_ROOT}/samples/two-wings.jpg ${QUORVEX_ROOT}/samples/README.md
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/samples)
+
+# The deployment files are examples to copy into /etc, not live configuration: a package must not
+# start services or change nginx on its own. The unit names the tool where this tree puts it, which
+# is known only when installing (cmake --install --prefix, or /usr in the package).
+set(examples_dir ${CMAKE_INSTALL_DOCDIR}/examples)
+install(FILES ${QUORVEX_ROOT}/deploy/nginx/quorvex.conf DESTINATION ${examples_dir}/nginx)
+install(CODE "
+  file(READ [[${QUORVEX_ROOT}/deploy/systemd/quorvex@.service]] unit)
+  string(REPLACE /usr/bin/quorvex \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/quorvex\" unit \"\${unit}\")
+  file(WRITE [[${CMAKE_BINARY_DIR}/examples/quorvex@.service]] \"\${unit}\")
+  file(INSTALL [[${CMAKE_BINARY_DIR}/examples/quorvex@.service]]
+       DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${examples_dir}/systemd\")
+")

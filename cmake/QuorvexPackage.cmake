@@ -15,6 +15,8 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The default CMYK profile that ConvertToSRGB gives CMYK files without one.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS libgs-common)
 # The runtime is found through the binaries' $ORIGIN run paths; tell dpkg-shlibdeps where it is.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/platform)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)

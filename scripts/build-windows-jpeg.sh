@@ -10,22 +10,12 @@
 # Debian release (as root, or through sudo) and the package lists are updated.
 set -euo pipefail
 
-arch=${1:?usage: build-windows-jpeg.sh x86_64|i686 CACHE}
-mkdir -p "${2:?usage: build-windows-jpeg.sh x86_64|i686 CACHE}"
-cache=$(cd "$2" && pwd)
-case "$arch" in
-  x86_64) processor=AMD64 ;;
-  i686) processor=X86 ;;
-  *) echo "build-windows-jpeg.sh: unknown target $arch" >&2; exit 2 ;;
-esac
-prefix="$cache/$arch"
+# shellcheck source=scripts/windows-library-common.sh
+. "$(dirname "$0")/windows-library-common.sh"
+windows_target build-windows-jpeg.sh "$@"
 
 # The release the native build links against.
-version=$(dpkg-query -W -f='${source:Version}' "libjpeg62-turbo:$(dpkg --print-architecture)" 2>/dev/null || true)
-if [ -z "$version" ]; then
-  echo "build-windows-jpeg.sh: libjpeg62-turbo is not installed; its source release is the one built" >&2
-  exit 1
-fi
+version=$(source_version libjpeg62-turbo)
 if [ -f "$prefix/lib/libjpeg.a" ] && [ "$(cat "$prefix/version" 2>/dev/null)" == "$version" ]; then
   exit 0
 fi
@@ -48,7 +38,12 @@ Suites: $codename $codename-updates
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 EOF
-    "${sudo[@]}" apt-get update -o DPkg::Lock::Timeout=300
+    # A mirror caught mid-sync fails the update for a while; the source entries may have arrived
+    # all the same, and apt-get source below says plainly if they did not.
+    for attempt in 1 2 3; do
+      "${sudo[@]}" apt-get update -o DPkg::Lock::Timeout=300 && break
+      [ "$attempt" -lt 3 ] && sleep 20
+    done
   fi
   rm -rf "$cache/src"
   mkdir -p "$srcdir"

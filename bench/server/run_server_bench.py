@@ -8,8 +8,16 @@ so it answers either with the same work and is measured once.
   python3 bench/server/run_server_bench.py --build build/release --sharp DIR [--seconds 10]
 
 DIR holds node_modules/sharp (npm install sharp there, outside the repository or in
-bench/server, whose node_modules is ignored). Without --sharp only the web host is measured."""
+bench/server, whose node_modules is ignored). Without --sharp only the web host is measured.
+
+Builds side by side (say, before and after a change), each with its own module, measured in
+turn within each round so that other load on the machine falls on all alike; the medians over
+the rounds close the output, with each build's change against the first:
+
+  python3 bench/server/run_server_bench.py --build before=DIR --build after=DIR \
+      --runs thumbnail --rounds 5"""
 import argparse
+import statistics
 import os
 import re
 import shutil
@@ -67,11 +75,17 @@ def wrk(url, connections, seconds):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--build", default="build/release")
+    parser.add_argument("--build", action="append",
+                        help="[LABEL=]DIR of a build; several are measured side by side "
+                             "(default build/release)")
     parser.add_argument("--sharp", help="folder whose node_modules holds sharp")
     parser.add_argument("--seconds", type=int, default=10)
     parser.add_argument("--workers", type=int, default=os.cpu_count())
+    parser.add_argument("--runs", default="box,thumbnail", help="box, thumbnail or both")
+    parser.add_argument("--rounds", type=int, default=1)
     args = parser.parse_args()
+    builds = [(entry.split("=", 1) if "=" in entry else ["quorvex", entry])
+              for entry in (args.build or ["build/release"])]
 
     scratch = tempfile.mkdtemp(prefix="quorvex-server-bench-")
     try:
@@ -79,33 +93,50 @@ def main():
         subprocess.run(["convert", PHOTO, "-resize", "200%", "-quality", "92", photo], check=True)
         size = subprocess.run(["identify", "-format", "%wx%h", photo], capture_output=True,
                               text=True, check=True).stdout
-        env = dict(os.environ, QUORVEX_REGISTRY=os.path.join(scratch, "registry"))
-        servers = {"quorvex serve": start(
-            [os.path.join(args.build, "tools", "quorvex"), "serve", "--root", scratch, "--listen",
-             "127.0.0.1:0", "--workers", str(args.workers), "--queue", "256"], env)}
+        servers = {}
+        for label, build in builds:
+            # A registry per build, so that each host creates the object of its own module.
+            env = dict(os.environ, QUORVEX_REGISTRY=os.path.join(scratch, "registry-" + label),
+                       QUORVEX_MODULE=os.path.join(build, "component", "Quorvex.so"))
+            servers[label] = start(
+                [os.path.join(build, "tools", "quorvex"), "serve", "--root", scratch, "--listen",
+                 "127.0.0.1:0", "--workers", str(args.workers), "--queue", "256"], env)
         if args.sharp:
             servers["node + sharp"] = start(
                 ["node", os.path.join(HERE, "sharp_server.js"), scratch],
                 dict(os.environ, NODE_PATH=os.path.join(args.sharp, "node_modules")))
         print(f"photo {size}, fit into 200x200, {args.seconds} s per run, "
               f"{os.cpu_count()} processors, web host workers {args.workers}")
-        print(f"{'server':<18} {'conns':>5} {'req/s':>8} {'p50 ms':>8} {'p99 ms':>8} "
+        print(f"{'server':<24} {'conns':>5} {'req/s':>8} {'p50 ms':>8} {'p99 ms':>8} "
               f"{'peak MiB':>9} {'errors':>6}")
-        runs = [("quorvex box", "quorvex serve", "box=200x200"),
-                ("quorvex thumbnail", "quorvex serve", "thumbnail=200x200")]
+        runs = [(f"{label} {kind}", label, f"{kind}=200x200")
+                for kind in args.runs.split(",") for label, _ in builds]
         if args.sharp:
             runs.append(("node + sharp", "node + sharp", "box=200x200"))
-        for connections in (1, 2, 8):
-            for name, server, query in runs:
-                process, base = servers[server]
-                url = base + "photo.jpg?" + query
-                subprocess.run(["wrk", "-t", "1", "-c", "1", "-d", "1s", url],
-                               capture_output=True, check=True)
-                reset_peak(process.pid)
-                result = wrk(url, connections, args.seconds)
-                print(f"{name:<18} {connections:>5} {result['rps']:>8.1f} {result['p50']:>8.1f} "
-                      f"{result['p99']:>8.1f} {peak_kib(process.pid) / 1024:>9.1f} "
-                      f"{result['errors']:>6}", flush=True)
+        rates = {}
+        for _ in range(args.rounds):
+            for connections in (1, 2, 8):
+                for name, server, query in runs:
+                    process, base = servers[server]
+                    url = base + "photo.jpg?" + query
+                    subprocess.run(["wrk", "-t", "1", "-c", "1", "-d", "1s", url],
+                                   capture_output=True, check=True)
+                    reset_peak(process.pid)
+                    result = wrk(url, connections, args.seconds)
+                    rates.setdefault((name, connections), []).append(result["rps"])
+                    print(f"{name:<24} {connections:>5} {result['rps']:>8.1f} "
+                          f"{result['p50']:>8.1f} {result['p99']:>8.1f} "
+                          f"{peak_kib(process.pid) / 1024:>9.1f} {result['errors']:>6}",
+                          flush=True)
+        if args.rounds > 1 or len(builds) > 1:
+            print(f"\nmedian req/s over {args.rounds} rounds")
+            for connections in (1, 2, 8):
+                for kind in args.runs.split(","):
+                    first = statistics.median(rates[(f"{builds[0][0]} {kind}", connections)])
+                    for label, _ in builds:
+                        median = statistics.median(rates[(f"{label} {kind}", connections)])
+                        print(f"{label + ' ' + kind:<24} {connections:>5} {median:>8.1f} "
+                              f"{100 * (median / first - 1):>+7.1f} %")
         for process, _ in servers.values():
             process.send_signal(signal.SIGTERM)
             process.wait(timeout=60)

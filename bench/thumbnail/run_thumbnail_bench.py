@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Thumbnails and plain resizes of large photos, as whole processes, in one run.
 
-Usage: run_thumbnail_bench.py BUILD_DIR [ROUNDS] [BASELINE_MODULE]
+Usage: run_thumbnail_bench.py BUILD_DIR [ROUNDS] [BASELINE_MODULE] [NAME=PHOTO ...]
 
 BUILD_DIR is a release build with the benchmarks (tools/quorvex, bench/thumbnail/thumbnail_load).
 Two photo-like pictures are made once from samples/two-wings.jpg with ImageMagick (fractal
@@ -18,8 +18,12 @@ Plain path: `quorvex convert IN OUT --box 200x200` and `--scale 50` against the 
 `djpeg -dct float IN > /dev/null` plus `cjpeg -dct float` of the small result.
 Targets: fit-200 at most 1.10x, 50 % at most 1.25x of the floor.
 
-BASELINE_MODULE, a component module of another build, adds the plain path through it
-(QUORVEX_MODULE) for a before-and-after comparison in the same run.
+BASELINE_MODULE ("-" for none), a component module of another build, adds the thumbnails and the
+plain path through it (QUORVEX_MODULE) for a before-and-after comparison in the same run.
+
+NAME=PHOTO arguments replace the made pictures with real camera photos (synthetic pictures decode
+faster than camera noise does): the first is the one the plain path runs on. Each thumbnail also
+runs against its decode floor, `djpeg -scale 1/8 IN > /dev/null`.
 
 The processor-time ratios are the ones to trust on a shared machine.
 """
@@ -68,7 +72,9 @@ def shell(command):
 def main():
     build = os.path.abspath(sys.argv[1])
     rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 7
-    baseline = os.path.abspath(sys.argv[3]) if len(sys.argv) > 3 else None
+    baseline = (os.path.abspath(sys.argv[3])
+                if len(sys.argv) > 3 and sys.argv[3] != "-" else None)
+    given = dict(argument.split("=", 1) for argument in sys.argv[4:])
     root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
     work = os.path.join(build, "thumbnail-bench-data")
     os.makedirs(work, exist_ok=True)
@@ -84,14 +90,27 @@ def main():
 
     out = os.path.join(work, "out.jpg")
     cases = {}
+    photos = {}
     for name, (width, height, seed) in PHOTOS.items():
         photo = os.path.join(work, f"photo{name}.jpg")
-        make_photo(os.path.join(root, "samples", "two-wings.jpg"), photo, width, height, seed)
+        if not given:
+            make_photo(os.path.join(root, "samples", "two-wings.jpg"), photo, width, height, seed)
+            photos[name] = (photo, width, height)
+    for name, photo in given.items():
+        size = subprocess.run(["identify", "-format", "%w %h", photo], capture_output=True,
+                              text=True, check=True).stdout.split()
+        photos[name] = (os.path.abspath(photo), int(size[0]), int(size[1]))
+    plain = next(iter(photos))
+    for name, (photo, width, height) in photos.items():
         for label, (w, h) in (("200", (200, 200)), ("50%", (width // 2, height // 2))):
             cases[f"{name} thumb {label} ours"] = thumbnail(photo, out, w, h)
+            if baseline:
+                cases[f"{name} thumb {label} baseline"] = (
+                    thumbnail(photo, out, w, h), dict(os.environ, QUORVEX_MODULE=baseline))
             cases[f"{name} thumb {label} vips"] = [
                 "vipsthumbnail", photo, "-s", f"{w}x{h}", "-o", out]
-        if name != "20MP":
+        cases[f"{name} floor 1/8"] = shell(f"djpeg -scale 1/8 -outfile /dev/null '{photo}'")
+        if name != plain:
             continue
         # The floor of the plain path: decode the whole picture, encode the small one.
         for label, step in (("fit-200", ["--box", "200x200"]), ("50%", ["--scale", "50"])):
@@ -127,6 +146,9 @@ def main():
         print(f"{key:28s} {wall * 1000:9.1f} {cpu * 1000:9.1f} {peak:9.1f}")
     print()
     for key in summary:
+        if " thumb 200 " in key and not key.endswith(" vips"):
+            floor = summary[key.split(" thumb ")[0] + " floor 1/8"]
+            print(f"{key:24s} cpu {summary[key][1] / floor[1]:.3f}x djpeg -scale 1/8")
         if key.endswith(" ours"):
             base = key[: -len(" ours")]
             other = next(k for k in summary

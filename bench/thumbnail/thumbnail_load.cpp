@@ -6,7 +6,7 @@
 #include <exception>
 
 #include "component/resize_object.h"
-#include "component/text_conversion.h"
+#include "comserver/text_conversion.h"
 #include "platform/com_ptr.h"
 
 int main(int argc, char** argv) {

@@ -17,6 +17,7 @@
 #include "component/quorvex_interface.h"
 #include "platform/object_context.h"
 #include "platform/winapi.h"
+#include "quorvex_version.h"
 
 #ifndef QUORVEX_MODULE_PATH
 #error "QUORVEX_MODULE_PATH names the component module"
@@ -600,7 +601,7 @@ static void Defaults(void) {
   CHECK_HR(resize->lpVtbl->get_BackgroundColor(resize, &colour), S_OK);
   CHECK_LONG(colour, 0xFFFFFF);
   CHECK_HR(resize->lpVtbl->get_Version(resize, &version), S_OK);
-  CHECK_TEXT(BstrText(version), "Quorvex 1.0.0.6.");
+  CHECK_TEXT(BstrText(version), QUORVEX_VERSION_TEXT);
   SysFreeString(version);
 
   /* The same through late binding, by name. */
@@ -613,7 +614,7 @@ static void Defaults(void) {
   CHECK_LONG(GetLong(resize, "BackgroundColor"), 0xFFFFFF);
   CHECK_HR(CallByName(resize, "Version", DISPATCH_PROPERTYGET, NULL, 0, &result, NULL), S_OK);
   CHECK(V_VT(&result) == VT_BSTR);
-  if (V_VT(&result) == VT_BSTR) CHECK_TEXT(BstrText(V_BSTR(&result)), "Quorvex 1.0.0.6.");
+  if (V_VT(&result) == VT_BSTR) CHECK_TEXT(BstrText(V_BSTR(&result)), QUORVEX_VERSION_TEXT);
   VariantClear(&result);
   Release(resize);
 }

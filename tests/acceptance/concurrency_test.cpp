@@ -14,7 +14,7 @@
 
 #include "platform/com_ptr.h"
 #include "component/quorvex_interface.h"
-#include "component/text_conversion.h"
+#include "comserver/text_conversion.h"
 #include "tests/support/external_tools.h"
 #include "tests/support/test_files.h"
 

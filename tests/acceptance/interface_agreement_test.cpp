@@ -1,15 +1,15 @@
-// The native IResize and IResize2 declarations (generated from component/Quorvex.idl) agree with
-// the interface description, both as a file and as the module carries it: the module's resource
-// describes the same members as the file, every member's table position follows IDispatch in
-// order, and calling each FUNCDESC through ITypeInfo::Invoke (which dispatches by oVft) reaches
-// the C++ method of the same name with the arguments in order.
+// The native IResize, IResize2 and IResize3 declarations (generated from component/Quorvex.idl)
+// agree with the interface description, both as a file and as the module carries it: the module's
+// resource describes the same members as the file, every member's table position follows
+// IDispatch in order, and calling each FUNCDESC through ITypeInfo::Invoke (which dispatches by
+// oVft) reaches the C++ method of the same name with the arguments in order.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "component/quorvex_interface.h"
-#include "component/text_conversion.h"
+#include "comserver/text_conversion.h"
 #include "platform/com_ptr.h"
 
 namespace quorvex {
@@ -37,14 +37,15 @@ std::string NativeName(const std::string& name, INVOKEKIND kind) {
 
 // An IResize that records which C++ method ran, with its arguments, and answers every get with
 // a value of its own.
-class RecordingResize final : public IResize2 {
+class RecordingResize final : public IResize3 {
  public:
   std::string lastCall;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
-        IsEqualIID(iid, IID_IResize) || IsEqualIID(iid, IID_IResize2)) {
-      *object = static_cast<IResize2*>(this);
+        IsEqualIID(iid, IID_IResize) || IsEqualIID(iid, IID_IResize2) ||
+        IsEqualIID(iid, IID_IResize3)) {
+      *object = static_cast<IResize3*>(this);
       return S_OK;
     }
     *object = nullptr;
@@ -178,6 +179,62 @@ class RecordingResize final : public IResize2 {
   HRESULT STDMETHODCALLTYPE get_SourceQuality(LONG* Value) override {
     return Give(Value, 1028, "get_SourceQuality");
   }
+  HRESULT STDMETHODCALLTYPE get_KeepMetadataParts(BSTR* Value) override {
+    *Value = Utf8ToNewBstr("1037");
+    return Recorded("get_KeepMetadataParts");
+  }
+  HRESULT STDMETHODCALLTYPE put_KeepMetadataParts(BSTR Value) override {
+    return Recorded("put_KeepMetadataParts(" + BstrToUtf8(Value) + ")");
+  }
+  HRESULT STDMETHODCALLTYPE get_Metadata(BSTR* Value) override {
+    *Value = Utf8ToNewBstr("1038");
+    return Recorded("get_Metadata");
+  }
+  HRESULT STDMETHODCALLTYPE get_ConvertToSRGB(VARIANT_BOOL* Value) override {
+    return Give(Value, VARIANT_TRUE, "get_ConvertToSRGB");
+  }
+  HRESULT STDMETHODCALLTYPE put_ConvertToSRGB(VARIANT_BOOL Value) override {
+    return Recorded("put_ConvertToSRGB(" + Text(Value) + ")");
+  }
+  HRESULT STDMETHODCALLTYPE get_ColorProfile(BSTR* Value) override {
+    *Value = Utf8ToNewBstr("1030");
+    return Recorded("get_ColorProfile");
+  }
+
+  HRESULT STDMETHODCALLTYPE get_OutputFormat(BSTR* Value) override {
+    *Value = Utf8ToNewBstr("1031");
+    return Recorded("get_OutputFormat");
+  }
+  HRESULT STDMETHODCALLTYPE put_OutputFormat(BSTR Value) override {
+    return Recorded("put_OutputFormat(" + BstrToUtf8(Value) + ")");
+  }
+  HRESULT STDMETHODCALLTYPE get_ContentType(BSTR* Value) override {
+    *Value = Utf8ToNewBstr("1032");
+    return Recorded("get_ContentType");
+  }
+  HRESULT STDMETHODCALLTYPE FillBox(LONG Width, LONG Height) override {
+    return Recorded("FillBox(" + Text(Width) + "," + Text(Height) + ")");
+  }
+  HRESULT STDMETHODCALLTYPE get_Gravity(BSTR* Value) override {
+    *Value = Utf8ToNewBstr("1034");
+    return Recorded("get_Gravity");
+  }
+  HRESULT STDMETHODCALLTYPE put_Gravity(BSTR Value) override {
+    return Recorded("put_Gravity(" + BstrToUtf8(Value) + ")");
+  }
+  HRESULT STDMETHODCALLTYPE get_Fit(BSTR* Value) override {
+    *Value = Utf8ToNewBstr("1035");
+    return Recorded("get_Fit");
+  }
+  HRESULT STDMETHODCALLTYPE put_Fit(BSTR Value) override {
+    return Recorded("put_Fit(" + BstrToUtf8(Value) + ")");
+  }
+  HRESULT STDMETHODCALLTYPE get_Sharpen(DOUBLE* Value) override {
+    return Give(Value, DOUBLE{1036}, "get_Sharpen");
+  }
+  HRESULT STDMETHODCALLTYPE put_Sharpen(DOUBLE Value) override {
+    return Recorded("put_Sharpen(" + Text(Value) + ")");
+  }
 
  private:
   template <typename T>
@@ -204,6 +261,8 @@ std::string TypeText(ITypeInfo* info, const TYPEDESC& type) {
       return "long";
     case VT_R4:
       return "float";
+    case VT_R8:
+      return "double";
     case VT_BSTR:
       return "BSTR";
     case VT_BOOL:
@@ -317,6 +376,12 @@ const std::vector<Member>& DescribedMembers2() {
   return members;
 }
 
+// IResize3's own members, which follow IResize2's.
+const std::vector<Member>& DescribedMembers3() {
+  static const std::vector<Member> members = DescribedMembersOf(IID_IResize3);
+  return members;
+}
+
 // An argument of the parameter type given, with a value that shows its position (k).
 VARIANT ArgumentFor(const std::string& type, int k) {
   VARIANT v;
@@ -327,6 +392,9 @@ VARIANT ArgumentFor(const std::string& type, int k) {
   } else if (type == "float") {
     V_VT(&v) = VT_R4;
     V_R4(&v) = 2.5f;
+  } else if (type == "double") {
+    V_VT(&v) = VT_R8;
+    V_R8(&v) = 0.75;
   } else if (type == "BSTR") {
     V_VT(&v) = VT_BSTR;
     V_BSTR(&v) = Utf8ToNewBstr("name" + std::to_string(k));
@@ -351,6 +419,7 @@ std::string ExpectedCall(const Member& member) {
     if (k > 0) call += ",";
     if (type == "long") call += std::to_string(11 * (k + 1));
     if (type == "float") call += std::to_string(2.5f);
+    if (type == "double") call += std::to_string(0.75);
     if (type == "BSTR") call += "name" + std::to_string(k);
     if (type == "VARIANT_BOOL") call += "-1";
     if (type == "OLE_COLOR") call += std::to_string(0x123456);
@@ -366,6 +435,7 @@ class InterfaceAgreement : public ::testing::TestWithParam<const char*> {
   TComPtr<ITypeInfo> dispatchView;    // TKIND_DISPATCH, as IDispatch clients see it
   TComPtr<ITypeInfo> interfaceView;   // TKIND_INTERFACE, the function table
   TComPtr<ITypeInfo> interfaceView2;  // IResize2's function table, extending IResize's
+  TComPtr<ITypeInfo> interfaceView3;  // IResize3's function table, extending IResize2's
 
   void SetUp() override {
     ASSERT_EQ(LoadTypeLib(Utf8ToOle(GetParam()).c_str(), library.Put()), S_OK) << GetParam();
@@ -375,6 +445,7 @@ class InterfaceAgreement : public ::testing::TestWithParam<const char*> {
         << "a dual interface has a function-table view";
     ASSERT_EQ(dispatchView->GetRefTypeInfo(reference, interfaceView.Put()), S_OK);
     ASSERT_EQ(InterfaceView(library.get(), IID_IResize2, interfaceView2.Put()), S_OK);
+    ASSERT_EQ(InterfaceView(library.get(), IID_IResize3, interfaceView3.Put()), S_OK);
   }
 };
 
@@ -402,17 +473,23 @@ TEST_P(InterfaceAgreement, LibraryClassAndInterfaceCarryTheNativeGuids) {
   ASSERT_EQ(coclass->GetRefTypeInfo(reference, implemented.Put()), S_OK);
   TYPEATTR* attributes = nullptr;
   ASSERT_EQ(implemented->GetTypeAttr(&attributes), S_OK);
-  EXPECT_TRUE(IsEqualGUID(attributes->guid, IID_IResize2)) << "the default interface is IResize2";
+  EXPECT_TRUE(IsEqualGUID(attributes->guid, IID_IResize3)) << "the default interface is IResize3";
   implemented->ReleaseTypeAttr(attributes);
 
-  // IResize2's function table extends IResize's.
-  ASSERT_EQ(interfaceView2->GetRefTypeOfImplType(0, &reference), S_OK);
-  TComPtr<ITypeInfo> base;
-  ASSERT_EQ(interfaceView2->GetRefTypeInfo(reference, base.Put()), S_OK);
-  ASSERT_EQ(base->GetTypeAttr(&attributes), S_OK);
-  EXPECT_TRUE(IsEqualGUID(attributes->guid, IID_IResize));
-  EXPECT_EQ(attributes->typekind, TKIND_INTERFACE);
-  base->ReleaseTypeAttr(attributes);
+  // Each newer function table extends the one before.
+  const struct {
+    ITypeInfo* view;
+    const IID* base;
+  } extensions[] = {{interfaceView2.get(), &IID_IResize}, {interfaceView3.get(), &IID_IResize2}};
+  for (const auto& extension : extensions) {
+    ASSERT_EQ(extension.view->GetRefTypeOfImplType(0, &reference), S_OK);
+    TComPtr<ITypeInfo> base;
+    ASSERT_EQ(extension.view->GetRefTypeInfo(reference, base.Put()), S_OK);
+    ASSERT_EQ(base->GetTypeAttr(&attributes), S_OK);
+    EXPECT_TRUE(IsEqualGUID(attributes->guid, *extension.base));
+    EXPECT_EQ(attributes->typekind, TKIND_INTERFACE);
+    base->ReleaseTypeAttr(attributes);
+  }
 }
 
 TEST_P(InterfaceAgreement, TheSecondTableContinuesTheFirstInIdentifierOrder) {
@@ -428,6 +505,20 @@ TEST_P(InterfaceAgreement, TheSecondTableContinuesTheFirstInIdentifierOrder) {
   }
   EXPECT_EQ(members.front().id, 21);
   EXPECT_EQ(members.back().id, 28);
+}
+
+TEST_P(InterfaceAgreement, TheThirdTableContinuesTheSecondInIdentifierOrder) {
+  const std::vector<Member> members = MembersOf(interfaceView3.get());
+  EXPECT_TRUE(members == DescribedMembers3()) << "the module carries the description file";
+  TYPEATTR* attributes = nullptr;
+  ASSERT_EQ(interfaceView3->GetTypeAttr(&attributes), S_OK);
+  EXPECT_EQ(attributes->cbSizeVft, (45u + members.size()) * sizeof(void*));
+  interfaceView3->ReleaseTypeAttr(attributes);
+  for (size_t i = 0; i < members.size(); ++i) {
+    SCOPED_TRACE(NativeName(members[i].name, members[i].kind));
+    EXPECT_EQ(members[i].position, static_cast<int>(45 + i));
+    EXPECT_GE(members[i].id, i > 0 ? members[i - 1].id : 29);
+  }
 }
 
 TEST_P(InterfaceAgreement, TheFunctionTableViewListsTheMembersInTableOrder) {
@@ -542,6 +633,7 @@ void CallEach(ITypeInfo* view, void* table, RecordingResize& recorder,
                                    : type == "VARIANT_BOOL*" ? VT_BOOL
                                    : type == "BSTR*"         ? VT_BSTR
                                    : type == "OLE_COLOR*"    ? VT_UI4
+                                   : type == "double*"       ? VT_R8
                                                              : VT_I4;  // the VARIANT given
       EXPECT_EQ(V_VT(&result), expectedType);
       VARIANT text;
@@ -557,28 +649,41 @@ void CallEach(ITypeInfo* view, void* table, RecordingResize& recorder,
   }
 }
 
-// Each member is called through IResize's table, and through IResize2's, which reaches the
+// Each member is called through IResize's table, and through each newer one, which reaches the
 // inherited members too.
 TEST_P(InterfaceAgreement, EachFuncDescCallsTheNativeMethodOfTheSameName) {
   RecordingResize recorder;
-  for (const bool second : {false, true}) {
-    SCOPED_TRACE(second ? "through IResize2" : "through IResize");
-    ITypeInfo* view = second ? interfaceView2.get() : interfaceView.get();
-    void* table = second ? static_cast<void*>(static_cast<IResize2*>(&recorder))
-                         : static_cast<void*>(static_cast<IResize*>(&recorder));
-    std::vector<Member> members = DescribedMembers();
-    if (second)
-      members.insert(members.end(), DescribedMembers2().begin(), DescribedMembers2().end());
+  const struct {
+    const char* name;
+    ITypeInfo* view;
+    void* table;
+    std::vector<const std::vector<Member>*> levels;
+  } tables[] = {
+      {"IResize", interfaceView.get(), static_cast<IResize*>(&recorder), {&DescribedMembers()}},
+      {"IResize2",
+       interfaceView2.get(),
+       static_cast<IResize2*>(&recorder),
+       {&DescribedMembers(), &DescribedMembers2()}},
+      {"IResize3",
+       interfaceView3.get(),
+       static_cast<IResize3*>(&recorder),
+       {&DescribedMembers(), &DescribedMembers2(), &DescribedMembers3()}},
+  };
+  for (const auto& t : tables) {
+    SCOPED_TRACE(std::string("through ") + t.name);
+    std::vector<Member> members;
+    for (const std::vector<Member>* level : t.levels)
+      members.insert(members.end(), level->begin(), level->end());
     ASSERT_FALSE(members.empty());
-    CallEach(view, table, recorder, members);
+    CallEach(t.view, t.table, recorder, members);
   }
 }
 
-// DispInvoke with IResize2's dispatch view, as the object's IDispatch calls it, reaches members
-// of both interfaces by identifier and name.
-TEST_P(InterfaceAgreement, DispInvokeThroughIResize2ReachesInheritedMembers) {
-  TComPtr<ITypeInfo> dispatchView2;
-  ASSERT_EQ(library->GetTypeInfoOfGuid(IID_IResize2, dispatchView2.Put()), S_OK);
+// DispInvoke with the default interface's dispatch view, as the object's IDispatch calls it,
+// reaches members of every interface by identifier and name.
+TEST_P(InterfaceAgreement, DispInvokeThroughTheNewestViewReachesInheritedMembers) {
+  TComPtr<ITypeInfo> dispatchView3;
+  ASSERT_EQ(library->GetTypeInfoOfGuid(IID_IResize3, dispatchView3.Put()), S_OK);
   RecordingResize recorder;
   const struct {
     const char* name;
@@ -593,12 +698,12 @@ TEST_P(InterfaceAgreement, DispInvokeThroughIResize2ReachesInheritedMembers) {
     std::basic_string<OLECHAR> name = Utf8ToOle(c.name);
     LPOLESTR names[1] = {name.data()};
     DISPID id = 0;
-    ASSERT_EQ(DispGetIDsOfNames(dispatchView2.get(), names, 1, &id), S_OK);
+    ASSERT_EQ(DispGetIDsOfNames(dispatchView3.get(), names, 1, &id), S_OK);
     DISPPARAMS none{nullptr, nullptr, 0, 0};
     VARIANT result;
     VariantInit(&result);
     recorder.lastCall.clear();
-    ASSERT_EQ(DispInvoke(static_cast<IResize2*>(&recorder), dispatchView2.get(), id,
+    ASSERT_EQ(DispInvoke(static_cast<IResize3*>(&recorder), dispatchView3.get(), id,
                          DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr),
               S_OK);
     EXPECT_EQ(recorder.lastCall, c.call);

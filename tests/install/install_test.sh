@@ -16,6 +16,11 @@ for file in "$stage"/bin/quorvex "$stage"/lib/quorvex/Quorvex.so "$stage"/lib/li
 done
 [ -f "$stage/include/quorvex/Quorvex_h.h" ] || fail "the interface header is not installed"
 [ -f "$stage/include/quorvex/platform/winapi.h" ] || fail "the platform headers are not installed"
+# The deployment files come as examples; the unit runs the tool this tree installed.
+examples=$stage/share/doc/quorvex/examples
+[ -f "$examples/nginx/quorvex.conf" ] || fail "the nginx example is not installed"
+grep -q -F "ExecStart=$stage/bin/quorvex serve " "$examples/systemd/quorvex@.service" ||
+  fail "the systemd example does not run $stage/bin/quorvex"
 
 expected="quality=100 version=$("$build/tools/quorvex" --version)"
 
@@ -36,10 +41,14 @@ got=$("$work/cmake_client/client")
 # The installed tool, moved: it finds its runtime and module relative to itself.
 mv "$stage" "$work/moved"
 tool=$work/moved/bin/quorvex
+[ "$(env -u QUORVEX_MODULE -u LD_LIBRARY_PATH "$tool" --version)" = "$("$build/tools/quorvex" --version)" ] ||
+  fail "the installed tool's --version"
 env -u QUORVEX_MODULE -u LD_LIBRARY_PATH "$tool" convert "$source/samples/two-wings.jpg" \
   "$work/thumb.jpg" --box 200x200 --quality 85
 got=$(env -u QUORVEX_MODULE "$tool" info "$work/thumb.jpg")
-[ "$got" = "$work/thumb.jpg: 200x125 dpi=72 gray=0 quality=85 orientation=1" ] || fail "info printed '$got'"
+size=$(stat -c %s "$work/thumb.jpg")
+[ "$got" = "$work/thumb.jpg: 200x125 dpi=72 gray=0 quality=85 orientation=1 bytes=$size" ] ||
+  fail "info printed '$got'"
 # QUORVEX_MODULE still names the module.
 if QUORVEX_MODULE=$work/none/Quorvex.so "$tool" info "$work/thumb.jpg" 2>/dev/null; then
   fail "QUORVEX_MODULE was not used"

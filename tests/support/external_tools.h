@@ -13,7 +13,7 @@
 
 namespace quorvex_test {
 
-enum class Tool { kCjpeg, kDjpeg, kExiftool, kImageMagick, kPillow };
+enum class Tool { kCjpeg, kDjpeg, kExiftool, kImageMagick, kPillow, kDwebp, kAvifdec, kPngcheck };
 
 struct ToolProbe {
   const char* name;
@@ -32,6 +32,12 @@ inline ToolProbe ProbeOf(Tool tool) {
       return {"ImageMagick convert (imagemagick)", "convert -version"};
     case Tool::kPillow:
       return {"Pillow (python3-pil)", "/usr/bin/python3 -c 'import PIL'"};
+    case Tool::kDwebp:
+      return {"dwebp (webp)", "dwebp -version"};
+    case Tool::kAvifdec:
+      return {"avifdec (libavif-bin)", "avifdec --version"};
+    case Tool::kPngcheck:
+      return {"pngcheck (pngcheck)", "pngcheck -h"};
   }
   return {"?", "false"};
 }

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -76,6 +77,16 @@ void SetJfifDensity(std::vector<uint8_t>& jpeg, uint8_t units, uint16_t x, uint1
   jpeg[15] = static_cast<uint8_t>(x);
   jpeg[16] = static_cast<uint8_t>(y >> 8);
   jpeg[17] = static_cast<uint8_t>(y);
+}
+
+std::string CommandOutput(const std::string& command) {
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return {};
+  std::string text;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+  ::pclose(pipe);
+  return text;
 }
 
 int RunCommand(const std::string& command) {

@@ -42,4 +42,7 @@ void SetJfifDensity(std::vector<uint8_t>& jpeg, uint8_t units, uint16_t x, uint1
 // Runs a shell command; returns its exit status.
 int RunCommand(const std::string& command);
 
+// What a shell command writes to its standard output; empty when it cannot be started.
+std::string CommandOutput(const std::string& command);
+
 }  // namespace quorvex::testing

@@ -1,6 +1,6 @@
 #include "tests/support/test_response.h"
 
-#include "component/text_conversion.h"
+#include "comserver/text_conversion.h"
 
 namespace quorvex::testing {
 
