@@ -40,23 +40,22 @@ void SetArgError(UINT* puArgErr, UINT index) {
   if (puArgErr != nullptr) *puArgErr = index;
 }
 
-// Publishes a failed member's error information in EXCEPINFO when the object supports it for
-// the interface; otherwise the member's result goes back as it is.
+// A failed member is DISP_E_EXCEPTION, its code in EXCEPINFO; the description, source and help
+// come from the error information the object published, when it supports it for the interface.
 HRESULT MemberFailed(HRESULT failure, void* instance, REFIID iid, EXCEPINFO* excep) {
-  if (excep == nullptr) return failure;
+  if (excep == nullptr) return DISP_E_EXCEPTION;
+  *excep = EXCEPINFO{};
+  excep->scode = failure;
   auto* object = static_cast<IUnknown*>(instance);
   quorvex::TComPtr<ISupportErrorInfo> support;
-  if (FAILED(object->QueryInterface(IID_ISupportErrorInfo, support.PutVoid())) ||
-      support->InterfaceSupportsErrorInfo(iid) != S_OK)
-    return failure;
   quorvex::TComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.Put()) != S_OK) return failure;
-  *excep = EXCEPINFO{};
-  info->GetSource(&excep->bstrSource);
-  info->GetDescription(&excep->bstrDescription);
-  info->GetHelpFile(&excep->bstrHelpFile);
-  info->GetHelpContext(&excep->dwHelpContext);
-  excep->scode = failure;
+  if (SUCCEEDED(object->QueryInterface(IID_ISupportErrorInfo, support.PutVoid())) &&
+      support->InterfaceSupportsErrorInfo(iid) == S_OK && GetErrorInfo(0, info.Put()) == S_OK) {
+    info->GetSource(&excep->bstrSource);
+    info->GetDescription(&excep->bstrDescription);
+    info->GetHelpFile(&excep->bstrHelpFile);
+    info->GetHelpContext(&excep->dwHelpContext);
+  }
   return DISP_E_EXCEPTION;
 }
 

@@ -647,7 +647,7 @@ TEST_F(ModuleTest, FillBoxAndItsSettingsThroughEitherSurface) {
   V_VT(&fit) = VT_BSTR;
   V_BSTR(&fit) = Utf8ToNewBstr("tile");
   EXPECT_EQ(Invoke(resize.get(), IdOf(resize.get(), "Fit"), DISPATCH_PROPERTYPUT, {fit}),
-            E_UNEXPECTED);
+            DISP_E_EXCEPTION);
   EXPECT_EQ(ThreadError().description, "Unsupported fit.");
   VariantClear(&fit);
 }
@@ -668,7 +668,7 @@ TEST_F(ModuleTest, OutputFormatByNameDecidesWhatStreamImageSends) {
   };
   EXPECT_EQ(GetByName(resize.get(), "ContentType"), "string:Image/jpeg");
   EXPECT_EQ(put("WebP"), S_OK);
-  EXPECT_EQ(put("tiff"), E_UNEXPECTED);
+  EXPECT_EQ(put("tiff"), DISP_E_EXCEPTION);
   EXPECT_EQ(ThreadError().description, "Unsupported output format.");
   EXPECT_EQ(GetByName(resize.get(), "OutputFormat"), "string:webp");
   EXPECT_EQ(Invoke(resize.get(), 32, DISPATCH_PROPERTYPUT, {LongValue(1)}), DISP_E_MEMBERNOTFOUND)

@@ -241,20 +241,30 @@ TEST_F(Dispatch, FailuresWithErrorInformationBecomeExceptions) {
   EXPECT_EQ(GetErrorInfo(0, &left), S_FALSE) << "the error information was taken";
 }
 
-TEST_F(Dispatch, FailuresWithoutErrorInformationKeepTheirCode) {
+// Whether or not the object describes its failure, a failing member is DISP_E_EXCEPTION with its
+// code in EXCEPINFO, as ITypeInfo::Invoke documents.
+TEST_F(Dispatch, FailuresWithoutErrorInformationGiveTheirCodeInExcepinfo) {
   object_->failWith = static_cast<HRESULT>(0x80070005);
   SetErrorInfo(0, nullptr);
-  EXPECT_EQ(Call(0x0E, DISPATCH_METHOD, {}), static_cast<HRESULT>(0x80070005));
-  FakeResize plain(info_, /*supportsErrorInfo=*/false);
+  EXPECT_EQ(Call(0x0E, DISPATCH_METHOD, {}), DISP_E_EXCEPTION);
+  EXPECT_EQ(excep_.scode, static_cast<HRESULT>(0x80070005));
+  EXPECT_EQ(excep_.bstrDescription, nullptr);
   DISPPARAMS none = {nullptr, nullptr, 0, 0};
+  EXPECT_EQ(object_->Invoke(0x0E, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
+            DISP_E_EXCEPTION)
+      << "without EXCEPINFO too";
+  FakeResize plain(info_, /*supportsErrorInfo=*/false);
   EXCEPINFO excep{};
   EXPECT_EQ(plain.Invoke(0x0A, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, &excep, nullptr),
-            DISP_E_BADPARAMCOUNT);
+            DISP_E_BADPARAMCOUNT)
+      << "a call refused before the member runs keeps its own code";
   VARIANT name = Str(OLESTR("x"));
   DISPPARAMS one = {&name, nullptr, 1, 0};
   EXPECT_EQ(plain.Invoke(0x0A, IID_NULL, 0, DISPATCH_METHOD, &one, nullptr, &excep, nullptr),
-            E_UNEXPECTED)
-      << "an object without ISupportErrorInfo gets its own code back";
+            DISP_E_EXCEPTION);
+  EXPECT_EQ(excep.scode, E_UNEXPECTED);
+  SysFreeString(excep.bstrSource);
+  SysFreeString(excep.bstrDescription);
   VariantClear(&name);
   SetErrorInfo(0, nullptr);
 }
