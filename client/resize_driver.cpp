@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string_view>
 
 #include "component/quorvex_interface.h"
 #include "comserver/text_conversion.h"
@@ -96,10 +97,10 @@ Proc Export(HMODULE module, const char* name) {
 }  // namespace
 
 ByteArray::ByteArray(size_t size) {
-  if (size > std::numeric_limits<ULONG>::max()) throw DriverError("Out of memory");
+  if (size > std::numeric_limits<ULONG>::max()) throw DriverError("Out of memory", E_OUTOFMEMORY);
   SAFEARRAYBOUND bound{static_cast<ULONG>(size), 0};
   array_ = SafeArrayCreate(VT_UI1, 1, &bound);
-  if (array_ == nullptr) throw DriverError("Out of memory");
+  if (array_ == nullptr) throw DriverError("Out of memory", E_OUTOFMEMORY);
 }
 
 ByteArray::ByteArray(std::span<const uint8_t> bytes) : ByteArray(bytes.size()) {
@@ -148,8 +149,11 @@ struct ResizeDriver::Object {
     SysFreeString(exception.bstrDescription);
     SysFreeString(exception.bstrSource);
     SysFreeString(exception.bstrHelpFile);
-    if (result == DISP_E_EXCEPTION) throw ObjectError(description, systemError);
-    if (FAILED(result)) throw DriverError(std::string(name) + ": " + ResultText(result));
+    // A member that published no description is known by its code.
+    if (result == DISP_E_EXCEPTION)
+      throw ObjectError(description.empty() ? ResultText(exception.scode) : description,
+                        exception.scode, systemError);
+    if (FAILED(result)) throw DriverError(std::string(name) + ": " + ResultText(result), result);
     return value;
   }
 
@@ -158,6 +162,12 @@ struct ResizeDriver::Object {
     return V_VT(&value.value) == VT_I4 ? V_I4(&value.value) : 0;
   }
 };
+
+bool DriverError::outOfMemory() const {
+  // The codec's memory manager reports by its message alone. The object's own "Out of memory"
+  // with another code is a refused size (MaxPixels), which is the request's.
+  return code_ == E_OUTOFMEMORY || std::string_view(what()) == "JPEG error #53";
+}
 
 ResizeDriver::ResizeDriver(Creation creation) : object_(std::make_unique<Object>()) {
   HRESULT result = S_OK;

@@ -16,15 +16,24 @@ namespace quorvex::client {
 
 class DriverError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit DriverError(const std::string& message, HRESULT code = E_FAIL)
+      : std::runtime_error(message), code_(code) {}
+  // The result the failing call gave: the exception's own code for a member that failed.
+  HRESULT code() const { return code_; }
+  // Whether memory ran out in the object, its codec or the call itself: a condition of the
+  // moment, not of the request.
+  bool outOfMemory() const;
+
+ private:
+  HRESULT code_;
 };
 
 // A member of the object failed; what() is the object's own message, and systemError() the
 // system's error number the call left behind (0 when none), which may say why.
 class ObjectError : public DriverError {
  public:
-  explicit ObjectError(const std::string& message, int systemError = 0)
-      : DriverError(message), systemError_(systemError) {}
+  explicit ObjectError(const std::string& message, HRESULT code = E_FAIL, int systemError = 0)
+      : DriverError(message, code), systemError_(systemError) {}
   int systemError() const { return systemError_; }
 
  private:

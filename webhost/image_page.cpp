@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ctime>
 #include <limits>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -99,7 +100,11 @@ PageAnswer RunImagePage(const ImagePage& page, RequestControl& control) {
       case RequestControl::Stop::None:
         break;
     }
-    if (control.memoryBusy()) return Unavailable();
+    // Memory that ran out is the moment's condition, not the request's fault: try again later.
+    const auto* failure = dynamic_cast<const client::DriverError*>(&e);
+    if (control.memoryBusy() || (failure != nullptr && failure->outOfMemory()) ||
+        dynamic_cast<const std::bad_alloc*>(&e) != nullptr)
+      return Unavailable();
     if (dynamic_cast<const client::ObjectError*>(&e) != nullptr) return TextAnswer(422, e.what());
     return TextAnswer(500, e.what());
   }
