@@ -1,9 +1,11 @@
 #include "imaging/block_pool.h"
 
 #include <array>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -21,10 +23,23 @@ struct TPooled {
   size_t capacity = 0;
 };
 
+// A lock that is constant-initialised and trivially destroyed on every platform (MinGW's
+// std::mutex is neither); it is held only to scan the few slots.
+class TSpinLock {
+ public:
+  void lock() noexcept {
+    while (held_.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
+  }
+  void unlock() noexcept { held_.clear(std::memory_order_release); }
+
+ private:
+  std::atomic_flag held_;
+};
+
 // Constant-initialised and trivially destroyed: rasters of static objects may be freed after
 // every destructor has run.
 struct TPool {
-  std::mutex mutex;
+  TSpinLock mutex;
   std::array<TPooled, kSlots> blocks{};
   size_t bytes = 0;
   bool closed = false;
