@@ -82,7 +82,11 @@ std::optional<PictureSize> JpegLoadSize(const SourceReader& read, bool upright) 
   uint8_t head[4];
   if (read(0, head, 2) != 2 || head[0] != 0xFF || head[1] != 0xD8) return std::nullopt;
   uint64_t at = 2;
+  std::optional<PictureSize> size;
   std::optional<int> orientation;  // the first EXIF block's
+  // Only headers laid out as written, segment after segment up to the data, are weighed: bytes
+  // between segments or markers without a length there are read otherwise by the decoder and the
+  // metadata reader, and such a source is left to the object's own limits.
   for (int markers = 0; markers < kMaxMarkers && at < kHeaderReach; ++markers) {
     if (read(at, head, 2) != 2 || head[0] != 0xFF) return std::nullopt;
     const uint8_t marker = head[1];
@@ -91,20 +95,26 @@ std::optional<PictureSize> JpegLoadSize(const SourceReader& read, bool upright) 
       continue;
     }
     at += 2;
-    if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;  // no length
-    if (marker == 0xD9 || marker == 0xDA) return std::nullopt;  // no frame header before the data
+    if (marker == 0xDA) {
+      // The data: the headers, the EXIF block among them, are all read. Orientations 5 to 8
+      // turn the picture a quarter as it loads.
+      if (size && upright && orientation.value_or(1) >= 5) std::swap(size->width, size->height);
+      return size;
+    }
+    // Markers without a length, and codes below C0 that the decoder knows no segment of.
+    if (marker < 0xC0 || (marker >= 0xD0 && marker <= 0xD9)) return std::nullopt;
     if (read(at, head, 2) != 2) return std::nullopt;
     const uint32_t length = head[0] << 8 | head[1];
     if (length < 2) return std::nullopt;
-    if (IsFrameHeader(marker)) {
+    if (IsFrameHeader(marker) && !size) {
       uint8_t frame[5];
       if (length < 7 || read(at + 2, frame, 5) != 5) return std::nullopt;
-      PictureSize size{frame[3] << 8 | frame[4], frame[1] << 8 | frame[2]};
-      // Orientations 5 to 8 turn the picture a quarter.
-      if (upright && orientation.value_or(1) >= 5) std::swap(size.width, size.height);
-      return size;
+      size = PictureSize{frame[3] << 8 | frame[4], frame[1] << 8 | frame[2]};
+      // Stored as it is: nothing after the frame header changes its size.
+      if (!upright) return size;
     }
-    if (marker == 0xE1 && !orientation && length > 2) {
+    // The load takes the first EXIF block, before or after the frame header.
+    if (marker == 0xE1 && upright && !orientation && length > 2) {
       std::vector<uint8_t> payload(length - 2);
       if (read(at + 2, payload.data(), payload.size()) != payload.size()) return std::nullopt;
       orientation = ExifOrientation(payload);

@@ -20,8 +20,9 @@ struct PictureSize {
 using SourceReader = std::function<size_t(uint64_t offset, void* buffer, size_t size)>;
 
 // The size of the picture as it loads: its frame header's, with the sides swapped when upright
-// is set and the EXIF orientation turns it a quarter. Nothing when the source is not a JPEG, or
-// its frame header is not found among the first markers.
+// is set and the first EXIF block's orientation turns it a quarter. Nothing when the source is
+// not a JPEG, or its headers are not laid out segment after segment with the frame header among
+// the first markers (upright: up to the data).
 std::optional<PictureSize> JpegLoadSize(const SourceReader& read, bool upright);
 
 // The same for bytes held in memory.
