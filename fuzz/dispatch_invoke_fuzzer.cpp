@@ -8,7 +8,8 @@
 //
 // After every call the object must still keep its invariants (settings within their ranges, the
 // version text, a failed call leaving the size as it was, DISP_E_EXCEPTION only with error
-// details from "Quorvex.Resize"), and at the end of every input the module must be unloadable:
+// details from "Quorvex.Resize", in EXCEPINFO or, without one, in the thread's error
+// information), and at the end of every input the module must be unloadable:
 // every object, array, string and factory reference released.
 //
 // File names never leave a scratch directory: every argument of LoadFromFile and SaveToFile is
@@ -711,8 +712,17 @@ void OneCall(Input& in, IResize* resize, ITypeInfo* typeInfo) {
                  flags, count, namedCount, skip ? " (skipped)" : "", static_cast<unsigned>(hr),
                  Narrow(exception.bstrDescription).c_str());
   }
+  if (hr == DISP_E_EXCEPTION && !(outputs & 2)) {
+    // Without EXCEPINFO the caller finds the details in the thread's error information.
+    IErrorInfo* info = nullptr;
+    if (GetErrorInfo(0, &info) != S_OK || info == nullptr)
+      Fault("DISP_E_EXCEPTION without EXCEPINFO or error information");
+    info->GetSource(&exception.bstrSource);
+    info->GetDescription(&exception.bstrDescription);
+    info->Release();
+    exception.scode = E_UNEXPECTED;
+  }
   if (hr == DISP_E_EXCEPTION) {
-    if (!(outputs & 2)) Fault("DISP_E_EXCEPTION without EXCEPINFO");
     if (SUCCEEDED(exception.scode)) Fault("DISP_E_EXCEPTION with a success code");
     if (Narrow(exception.bstrSource) != "Quorvex.Resize")
       Fault("error source \"" + Narrow(exception.bstrSource) + "\"");
