@@ -81,6 +81,12 @@ void RebuildThumbnail(TExifBlock& block, TJPEGImageExtra& output, bool upright) 
     directory.Set(block.Short(kOrientation, 1));
 }
 
+// Whether an entry is the single short value.
+bool SameShort(const TExifBlock& block, const TTiffEntry& entry, int value) {
+  return entry.Type == block.Short(entry.Tag, 0).Type && entry.Count == 1 &&
+         entry.Value == block.Short(entry.Tag, static_cast<uint16_t>(value)).Value;
+}
+
 // Converted pixels are sRGB: the colour space fields say so as a camera writes them for sRGB
 // (ColorSpace 1, interoperability index R98), where the source had them.
 void MarkSrgb(TExifBlock& block) {
@@ -146,7 +152,12 @@ std::vector<uint8_t> KeptExif(const TKeptMetadata& kept, const TOutputPicture& p
     if (!block[TIfdKind::Gps].Present) return {};
   } else {
     TTiffDirectory& main = block[TIfdKind::Main];
-    if (kept.Upright && main.Find(kOrientation) != nullptr) main.Set(block.Short(kOrientation, 1));
+    // The orientation written is the one the load took: 1 once turned upright, else the first
+    // entry the reader found, which need not be the entry of that tag the block kept.
+    const int orientation = kept.Upright ? 1 : RecordedOrientation(kept.Exif);
+    if (const TTiffEntry* entry = main.Find(kOrientation);
+        entry != nullptr ? !SameShort(block, *entry, orientation) : orientation != 1)
+      main.Set(block.Short(kOrientation, static_cast<uint16_t>(orientation)));
     if (picture.Dpi != 0) {
       main.Set(block.Rational(kXResolution, picture.Dpi, 1));
       main.Set(block.Rational(kYResolution, picture.Dpi, 1));
