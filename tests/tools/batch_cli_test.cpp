@@ -113,16 +113,17 @@ INSTANTIATE_TEST_SUITE_P(Patterns, BatchReruns,
 TEST_F(BatchTest, SkipExistingLeavesInputsWhoseOutputIsNewer) {
   const std::string run =
       "batch --skip-existing -o '" + dir.File("out") + "/%s.jpg' '" + dir.File("in") + "'";
-  // The inputs are made old, so that the outputs are newer whatever the file system's clock
-  // granularity.
-  const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
-  for (const char* input : {"in/a.jpg", "in/B.JPEG"}) fs::last_write_time(dir.File(input), old);
   ToolRun done = Quorvex(dir, run);
   ASSERT_EQ(done.status, 0) << done.err;
   EXPECT_TRUE(done.err.starts_with("2 converted, 0 skipped, 0 failed in ")) << done.err;
-  // One input changes after its output was written.
-  fs::last_write_time(dir.File("in/a.jpg"),
-                      fs::last_write_time(dir.File("out/a.jpg")) + std::chrono::seconds(5));
+  // Every time is set by the test, from one the file system gave, so that neither its clock
+  // granularity nor a clock that differs from this process's decides: one input is older than
+  // its output, the other changed after it.
+  const auto written = fs::last_write_time(dir.File("out/a.jpg"));
+  for (const char* output : {"out/a.jpg", "out/B.jpg"})
+    fs::last_write_time(dir.File(output), written);
+  fs::last_write_time(dir.File("in/B.JPEG"), written - std::chrono::hours(1));
+  fs::last_write_time(dir.File("in/a.jpg"), written + std::chrono::seconds(5));
   done = Quorvex(dir, run);
   ASSERT_EQ(done.status, 0) << done.err;
   EXPECT_TRUE(done.err.starts_with("1 converted, 1 skipped, 0 failed in ")) << done.err;
