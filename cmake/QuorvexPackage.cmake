@@ -15,8 +15,9 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The default CMYK profile that ConvertToSRGB gives CMYK files without one.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS libgs-common)
+# The default CMYK profile that ConvertToSRGB gives CMYK files without one, and libavif, which
+# the module opens when it first writes AVIF and dpkg-shlibdeps therefore does not see.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libgs-common, ${QUORVEX_AVIF_PACKAGE}")
 # The runtime is found through the binaries' $ORIGIN run paths; tell dpkg-shlibdeps where it is.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/platform)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)

@@ -16,7 +16,7 @@ deb=${debs[0]}
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version: $(dpkg-deb -f "$deb" Version)"
 [[ "$(basename "$deb")" == "quorvex_${version}_"*.deb ]] || fail "file name $(basename "$deb")"
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libjpeg62-turbo liblcms2-2 libgs-common libffi8 libstdc++6 libc6; do
+for library in libjpeg62-turbo liblcms2-2 libgs-common libavif libffi8 libstdc++6 libc6; do
   [[ "$depends" == *"$library"* ]] || fail "Depends ($depends) lacks $library"
 done
 
