@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "component/file_access.h"
+#include "imaging/memory_pages.h"
 #include "jpegextra/memory_stream.h"
 
 namespace quorvex {
@@ -213,7 +214,10 @@ std::vector<uint8_t> ReadWholeFile(const std::string& name) {
   if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0 ||
       static_cast<uint64_t>(info.st_size) > kMaxFileBytes)
     throw EReadError();
-  std::vector<uint8_t> bytes(static_cast<size_t>(info.st_size));
+  std::vector<uint8_t> bytes;
+  bytes.reserve(static_cast<size_t>(info.st_size));
+  MapLargeBlock(bytes.data(), bytes.capacity());
+  bytes.resize(static_cast<size_t>(info.st_size));
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::read(file.get(), bytes.data() + done, bytes.size() - done);

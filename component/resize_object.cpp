@@ -9,6 +9,7 @@
 #include "component/component_errors.h"
 #include "component/file_access.h"
 #include "comserver/text_conversion.h"
+#include "imaging/memory_pages.h"
 #include "jpegextra/memory_stream.h"
 #include "jpegextra/metadata/jpeg_image_extra.h"
 #include "quorvex_version.h"
@@ -65,7 +66,11 @@ std::vector<uint8_t> CopyArrayBytes(SAFEARRAY* array) {
                : std::min<uint64_t>(held * array->rgsabound[i].cElements, kMaxFileBytes + 1);
   const size_t n = static_cast<size_t>(std::clamp<int64_t>(count, 0, static_cast<int64_t>(held)));
   ArrayDataLock lock(array);
-  return std::vector<uint8_t>(lock.data(), lock.data() + n);
+  std::vector<uint8_t> bytes;
+  bytes.reserve(n);
+  MapLargeBlock(bytes.data(), bytes.capacity());
+  bytes.assign(lock.data(), lock.data() + n);
+  return bytes;
 }
 
 }  // namespace

@@ -7,27 +7,11 @@
 
 #include "imaging/block_pool.h"
 #include "imaging/errors.h"
-
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
+#include "imaging/memory_pages.h"
 
 namespace quorvex {
 
 namespace {
-
-constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
-
-// Asks for the block's whole 2 MiB pages to be backed by huge pages: a large raster then costs
-// one fault per 2 MiB instead of one per 4 KiB when it is first written. Only a hint.
-void PreferHugePages([[maybe_unused]] uint8_t* bytes, [[maybe_unused]] size_t size) noexcept {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-  if (size < kPooledBlockMinimum) return;
-  const uintptr_t start = (reinterpret_cast<uintptr_t>(bytes) + kHugePage - 1) & ~(kHugePage - 1);
-  const uintptr_t end = (reinterpret_cast<uintptr_t>(bytes) + size) & ~(kHugePage - 1);
-  if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-#endif
-}
 
 // Frees a block, or gives a large one back to the pool; capacity is the block's real size.
 struct Release {
@@ -39,9 +23,9 @@ struct Release {
 
 }  // namespace
 
-// One zero-filled allocation holding all rows. calloc lets the system hand out zero pages
-// lazily, so a fresh raster costs no pass over its memory; a large one is taken from the pool of
-// blocks earlier rasters gave back when one fits, and goes back to it.
+// One zero-filled allocation holding all rows. calloc lets the system hand out zero pages, so a
+// fresh raster costs no pass over its memory but the kernel's; a large one is taken from the pool
+// of blocks earlier rasters gave back when one fits, and goes back to it.
 struct TBitmap::PixelBlock {
   std::unique_ptr<uint8_t, Release> bytes{nullptr, Release{0}};
   size_t size = 0;
