@@ -8,7 +8,7 @@
 namespace quorvex {
 
 // Blocks from this size on are worth the hints below; smaller ones are left alone.
-inline constexpr size_t kLargeBlockMinimum = size_t{1} << 20;
+inline constexpr size_t kLargeBlockMinimum = size_t{256} << 10;
 
 // Asks for the block's whole 2 MiB pages to be backed by huge pages: one fault per 2 MiB instead
 // of one per 4 KiB when the block is first written. Only a hint; the content is unchanged.

@@ -13,6 +13,8 @@ namespace quorvex {
 
 namespace {
 
+constexpr size_t kMappedRasterMaximum = size_t{32} << 20;
+
 // Frees a block, or gives a large one back to the pool; capacity is the block's real size.
 struct Release {
   size_t capacity;
@@ -41,7 +43,13 @@ struct TBitmap::PixelBlock {
       block->bytes = std::unique_ptr<uint8_t, Release>(static_cast<uint8_t*>(std::calloc(size, 1)),
                                                        Release{size});
       if (!block->bytes) throw EOutOfMemory();
-      PreferHugePages(block->bytes.get(), size);
+      // Up to a decoded thumbnail's size, mapping every page at once costs less than the faults
+      // of its rows. A larger raster only gets huge pages: mapped at once, the whole of it would
+      // be paid for by a file whose decode fails before its rows are written.
+      if (size <= kMappedRasterMaximum)
+        MapLargeBlock(block->bytes.get(), size);
+      else
+        PreferHugePages(block->bytes.get(), size);
     }
     block->size = size;
     return block;
