@@ -2,7 +2,6 @@
 
 #include <dlfcn.h>
 
-#include <mutex>
 #include <string>
 
 #include "imaging/errors.h"
