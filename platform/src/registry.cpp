@@ -115,6 +115,8 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD
     if (status != ERROR_SUCCESS) return status;
     Path path = base;
     if ((status = AppendSubKey(lpSubKey, &path)) != ERROR_SUCCESS) return status;
+    // The handle is made first: after the file has changed, nothing may fail.
+    const HKEY handle = Handles().Add(path);
     DWORD disposition = REG_OPENED_EXISTING_KEY;
     status = platform_detail::UpdateRegistry([&](RegistryTree& tree, bool* changed) {
       RegistryKey* key = tree.Find(base);
@@ -131,8 +133,11 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD
       }
       return static_cast<LSTATUS>(ERROR_SUCCESS);
     });
-    if (status != ERROR_SUCCESS) return status;
-    *phkResult = Handles().Add(std::move(path));
+    if (status != ERROR_SUCCESS) {
+      Handles().Remove(handle);
+      return status;
+    }
+    *phkResult = handle;
     if (lpdwDisposition != nullptr) *lpdwDisposition = disposition;
     return static_cast<LSTATUS>(ERROR_SUCCESS);
   });

@@ -14,7 +14,8 @@
 #include <filesystem>
 #include <new>
 #include <random>
-#include <sstream>
+#include <string>
+#include <string_view>
 #include <thread>
 
 #include "platform/src/boundary_guard.h"
@@ -243,9 +244,7 @@ LSTATUS WriteAtomically(const std::string& file, const std::string& text) {
   std::string temp;
   int fd = -1;
   for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
-    std::ostringstream name;
-    name << file << ".tmp." << ::getpid() << "." << random();
-    temp = name.str();
+    temp = file + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(random());
     fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0 && errno != EEXIST) return ErrnoStatus(errno);
   }
@@ -350,11 +349,19 @@ LSTATUS ParseRegistry(const std::string& text, RegistryTree* tree) {
                 static_cast<unsigned long long>(Fnv1a(body.data(), body.size())));
   if (trailer != expected) return ERROR_REGISTRY_CORRUPT;
 
-  std::istringstream lines(body);
-  std::string line;
-  if (!std::getline(lines, line) || line != kHeader) return ERROR_REGISTRY_CORRUPT;
+  // Lines are cut from the text by hand: a stream swallows an allocation failure as the end of
+  // its input, and a registry read short would be written back short.
+  std::string_view remaining = body;
+  const auto nextLine = [&remaining] {
+    const size_t end = remaining.find('\n');
+    const std::string_view line = remaining.substr(0, end);
+    remaining = end == remaining.npos ? std::string_view() : remaining.substr(end + 1);
+    return line;
+  };
+  if (nextLine() != kHeader) return ERROR_REGISTRY_CORRUPT;
   RegistryKey* current = nullptr;
-  while (std::getline(lines, line)) {
+  while (!remaining.empty()) {
+    const std::string_view line = nextLine();
     const std::vector<std::string_view> parts = SplitSpaces(line);
     if (parts.size() == 2 && parts[0] == "K") {
       std::vector<std::u16string> path;

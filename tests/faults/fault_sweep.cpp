@@ -79,7 +79,8 @@ void Sweep(Kind kind, const Operation& operation) {
   tally.calls = Counted();
   operation.check(unfaulted, false);
   ASSERT_EQ(unfaulted, operation.expected) << operation.name << " fails without faults";
-  const long stride = MaxPoints() == 0 ? 1 : std::max(1L, tally.calls / MaxPoints());
+  const long stride =
+      MaxPoints() == 0 || operation.everyPoint ? 1 : std::max(1L, tally.calls / MaxPoints());
   for (long nth = 1; nth < kLastPoint; nth += stride) {
     SCOPED_TRACE(operation.name + ": " + KindName(kind) + " " + std::to_string(nth) + " fails");
     operation.prepare();

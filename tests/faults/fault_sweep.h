@@ -25,6 +25,9 @@ struct Operation {
   std::function<void(HRESULT result, bool fired)> check;
   // The result of the fault-free run.
   HRESULT expected = S_OK;
+  // Every point even in the short form: for cheap operations whose faults lie between
+  // the points the short form would try.
+  bool everyPoint = false;
 };
 
 inline const auto kAllKinds = ::testing::Values(Kind::kAllocation, Kind::kIo, Kind::kShortIo);

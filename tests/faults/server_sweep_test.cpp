@@ -99,6 +99,31 @@ TEST_P(ServerSweep, Unregistration) {
   SweepRegistry("DllUnregisterServer", "DllUnregisterServer", "DllRegisterServer", false);
 }
 
+// One key added to a registered server's registry: a failure leaves the file as it was, a
+// success adds the key and keeps every other, however far the reading of the file got.
+TEST_P(ServerSweep, RegistryUpdate) {
+  ASSERT_EQ(CallExport("DllRegisterServer"), S_OK);
+  const std::vector<uint8_t> full = RegistryBytes();
+  const std::basic_string<OLECHAR> name = Utf8ToOle("Quorvex.Sweep");
+  const auto addKey = [&name] {
+    HKEY key = nullptr;
+    const LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, nullptr, 0,
+                                           KEY_WRITE, nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
+    RegCloseKey(key);
+    return S_OK;
+  };
+  ASSERT_EQ(addKey(), S_OK);
+  const std::vector<uint8_t> added = RegistryBytes();
+  Sweep(GetParam(),
+        {"RegCreateKeyExW over a full registry", [&] { WriteBytes(registry, full); }, addKey,
+         [&](HRESULT result, bool) {
+           EXPECT_TRUE(RegistryBytes() == (result == S_OK ? added : full))
+               << "result " << std::hex << result;
+         },
+         S_OK, true});
+}
+
 TEST_P(ServerSweep, TypeLibraryLoading) {
   const std::basic_string<OLECHAR> path = Utf8ToOle(QUORVEX_MODULE_PATH);
   Sweep(GetParam(), {"LoadTypeLibEx + GetTypeInfoOfGuid", [] {},
