@@ -270,9 +270,13 @@ HRESULT WINAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR 
       return TYPE_E_REGISTRYACCESS;
 
     bool written = true;
+    HRESULT named = S_OK;  // a name that could not be read is not registered as an empty one
     const HRESULT read = ForEachAutomationInterface(ptlib, [&](ITypeInfo* info, const TYPEATTR& t) {
       quorvex::TBstr typeName;
-      info->GetDocumentation(MEMBERID_NIL, typeName.Put(), nullptr, nullptr, nullptr);
+      if (!written || FAILED(named) ||
+          FAILED(named = info->GetDocumentation(MEMBERID_NIL, typeName.Put(), nullptr, nullptr,
+                                                nullptr)))
+        return;
       const std::u16string interfaceName(platform_detail::WideView(typeName.get()));
       const std::u16string key = u"Interface\\" + GuidText(t.guid);
       const std::u16string proxy =
@@ -287,6 +291,7 @@ HRESULT WINAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR 
                 WriteKey(HKEY_CLASSES_ROOT, key + u"\\TypeLib", &version, u"Version");
     });
     if (FAILED(read)) return read;
+    if (FAILED(named)) return named;
     return written ? S_OK : TYPE_E_REGISTRYACCESS;
   });
 }

@@ -22,6 +22,12 @@ long MaxPoints() {
   return points > 0 ? points : 0;
 }
 
+// QUORVEX_FAULT_FIRST: the first point tried (1 when unset), to go on from a point or replay one.
+long FirstPoint() {
+  const char* text = std::getenv("QUORVEX_FAULT_FIRST");
+  return text != nullptr && std::atol(text) > 0 ? std::atol(text) : 1;
+}
+
 // Far above any operation's count: a sweep that gets here is not ending.
 constexpr long kLastPoint = 200000;
 
@@ -81,7 +87,7 @@ void Sweep(Kind kind, const Operation& operation) {
   ASSERT_EQ(unfaulted, operation.expected) << operation.name << " fails without faults";
   const long stride =
       MaxPoints() == 0 || operation.everyPoint ? 1 : std::max(1L, tally.calls / MaxPoints());
-  for (long nth = 1; nth < kLastPoint; nth += stride) {
+  for (long nth = FirstPoint(); nth < kLastPoint; nth += stride) {
     SCOPED_TRACE(operation.name + ": " + KindName(kind) + " " + std::to_string(nth) + " fails");
     operation.prepare();
     if (::testing::Test::HasFatalFailure()) return;
