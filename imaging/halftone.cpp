@@ -9,6 +9,11 @@
 #include "imaging/errors.h"
 #include "imaging/host_control.h"
 #include "imaging/resample_taps.h"
+#include "imaging/vector_clones.h"
+
+#if QUORVEX_AVX2_DISPATCH
+#include <immintrin.h>
+#endif
 
 namespace quorvex {
 
@@ -34,6 +39,40 @@ class TRowWalker {
   const uint8_t* top_;
   ptrdiff_t step_;
 };
+
+// Rounding half up is floor((2 sum + total) / (2 total)), half down the same with one less on
+// top; they differ only on a tie, where the even one of the two is the answer. Sums up to
+// 255 * total keep both numerators below 511 * total < 2^44; halfInverse is 1 / (2 total)
+// rounded up just enough that the truncated products are exact (TNormaliser).
+template <class Sum>
+[[gnu::always_inline]] inline void DivideRowByInverse(const Sum* __restrict sums,
+                                                      uint8_t* __restrict out, size_t n,
+                                                      double halfInverse, double total) {
+  constexpr uint64_t kTwoTo52Bits = 0x4330000000000000;
+  for (size_t e = 0; e < n; ++e) {
+    // The sum below 2^52 as a double: its bits under those of 2^52, less 2^52. Unlike a
+    // conversion instruction, this has a vector form for 64-bit integers.
+    const uint64_t bits = uint64_t{sums[e]} | kTwoTo52Bits;
+    double sum;
+    std::memcpy(&sum, &bits, sizeof sum);
+    const double up = 2.0 * (sum - 0x1p52) + total;
+    const int32_t halfUp = static_cast<int32_t>(up * halfInverse);
+    const int32_t halfDown = static_cast<int32_t>((up - 1.0) * halfInverse);
+    // halfDown is halfUp or one less: keep halfUp unless it is odd and they differ.
+    const int32_t even = halfUp - ((halfUp - halfDown) & halfUp & 1);
+    out[e] = static_cast<uint8_t>(even < 255 ? even : 255);
+  }
+}
+
+QUORVEX_VECTOR_CLONES void DivideByInverse(const uint32_t* __restrict sums, uint8_t* __restrict out,
+                                           size_t n, double halfInverse, double total) {
+  DivideRowByInverse(sums, out, n, halfInverse, total);
+}
+
+QUORVEX_VECTOR_CLONES void DivideByInverse(const uint64_t* __restrict sums, uint8_t* __restrict out,
+                                           size_t n, double halfInverse, double total) {
+  DivideRowByInverse(sums, out, n, halfInverse, total);
+}
 
 // The weighted sum over the destination area is an integer below 255 * total; dividing by the
 // total and rounding half to even gives the mean. Whole rows of sums are divided at once, by the
@@ -76,28 +115,10 @@ class TNormaliser {
  private:
   static constexpr uint64_t kMaxTableSize = 1 << 16;
   static constexpr uint64_t kInverseLimit = uint64_t{1} << 44;
-  static constexpr uint64_t kTwoTo52Bits = 0x4330000000000000;
 
-  // Rounding half up is floor((2 sum + total) / (2 total)), half down the same with one less on
-  // top; they differ only on a tie, where the even one of the two is the answer. Sums up to
-  // 255 * total keep both numerators below 511 * total < 2^44.
   template <class Sum>
   void RowByInverse(const Sum* __restrict sums, uint8_t* __restrict out, size_t n) const {
-    const double inverse = halfInverse_;
-    const double total = static_cast<double>(total_);
-    for (size_t e = 0; e < n; ++e) {
-      // The sum below 2^52 as a double: its bits under those of 2^52, less 2^52. Unlike a
-      // conversion instruction, this has a vector form for 64-bit integers.
-      const uint64_t bits = uint64_t{sums[e]} | kTwoTo52Bits;
-      double sum;
-      std::memcpy(&sum, &bits, sizeof sum);
-      const double up = 2.0 * (sum - 0x1p52) + total;
-      const int32_t halfUp = static_cast<int32_t>(up * inverse);
-      const int32_t halfDown = static_cast<int32_t>((up - 1.0) * inverse);
-      // halfDown is halfUp or one less: keep halfUp unless it is odd and they differ.
-      const int32_t even = halfUp - ((halfUp - halfDown) & halfUp & 1);
-      out[e] = static_cast<uint8_t>(even < 255 ? even : 255);
-    }
+    DivideByInverse(sums, out, n, halfInverse_, static_cast<double>(total_));
   }
 
   uint8_t Divide(uint64_t sum) const noexcept {
@@ -128,13 +149,15 @@ uint64_t ChannelCount(const TBitmap& dest) noexcept {
 // compiler multiplies eight at a time (low and high halves) instead of two to four. Kept out of
 // line: once inlined, the compiler knows the weight is small, drops the narrowing and with it
 // the 16-bit form.
-[[gnu::noinline]] void AssignNarrowWeight(uint32_t* __restrict acc, const uint8_t* __restrict row,
-                                          size_t n, uint16_t w) {
+[[gnu::noinline]] QUORVEX_VECTOR_CLONES void AssignNarrowWeight(uint32_t* __restrict acc,
+                                                                const uint8_t* __restrict row,
+                                                                size_t n, uint16_t w) {
   for (size_t k = 0; k < n; ++k) acc[k] = uint32_t{w} * uint16_t{row[k]};
 }
 
-[[gnu::noinline]] void AddNarrowWeight(uint32_t* __restrict acc, const uint8_t* __restrict row,
-                                       size_t n, uint16_t w) {
+[[gnu::noinline]] QUORVEX_VECTOR_CLONES void AddNarrowWeight(uint32_t* __restrict acc,
+                                                             const uint8_t* __restrict row,
+                                                             size_t n, uint16_t w) {
   for (size_t k = 0; k < n; ++k) acc[k] += uint32_t{w} * uint16_t{row[k]};
 }
 
@@ -159,12 +182,88 @@ void AddWeighted16(Acc* __restrict acc, const uint16_t* __restrict sum, size_t n
   for (size_t k = 0; k < n; ++k) acc[k] += w * sum[k];
 }
 
-void Widen(uint16_t* __restrict sum, const uint8_t* __restrict row, size_t n) {
+QUORVEX_VECTOR_CLONES void Widen(uint16_t* __restrict sum, const uint8_t* __restrict row,
+                                 size_t n) {
   for (size_t k = 0; k < n; ++k) sum[k] = row[k];
 }
 
-void Add16(uint16_t* __restrict sum, const uint8_t* __restrict row, size_t n) {
+QUORVEX_VECTOR_CLONES void Add16(uint16_t* __restrict sum, const uint8_t* __restrict row,
+                                 size_t n) {
   for (size_t k = 0; k < n; ++k) sum[k] = static_cast<uint16_t>(sum[k] + row[k]);
+}
+
+// A tap of at most three source pixels: the offset of its first channel value in a row of sums
+// and the weights of that pixel and the next two (0 past the tap's end).
+struct TShortTap {
+  uint32_t offset;
+  uint32_t weights[3];
+};
+
+// out[3 x + c], the weighted sum of tap x's pixels in channel c, for n taps. Each pixel is done
+// as four lanes, whose fourth the next pixel overwrites: out has one element to spare, and acc
+// nine after the last tap's offset.
+template <class Acc, class Sum>
+void SumShortTapsPlain(const Acc* __restrict acc, const TShortTap* __restrict taps, size_t n,
+                       Sum* __restrict out) {
+  for (size_t x = 0; x < n; ++x, out += kChannels) {
+    const Acc* a = acc + taps[x].offset;
+    const Sum w0 = taps[x].weights[0], w1 = taps[x].weights[1], w2 = taps[x].weights[2];
+    for (size_t c = 0; c < 4; ++c)
+      out[c] = w0 * Sum{a[c]} + w1 * Sum{a[c + kChannels]} + w2 * Sum{a[c + 2 * kChannels]};
+  }
+}
+
+#if QUORVEX_AVX2_DISPATCH
+// The same with one pixel's four lanes in one register: 32-bit sums times 32-bit weights, kept
+// whole in 64 bits, or wrapping in 32 as the plain loop's do.
+[[gnu::target("avx2")]] void SumShortTapsAvx2(const uint32_t* __restrict acc,
+                                              const TShortTap* __restrict taps, size_t n,
+                                              uint64_t* __restrict out) {
+  for (size_t x = 0; x < n; ++x, out += kChannels) {
+    const uint32_t* a = acc + taps[x].offset;
+    const uint32_t* w = taps[x].weights;
+    const __m256i p0 = _mm256_cvtepu32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)));
+    const __m256i p1 =
+        _mm256_cvtepu32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + kChannels)));
+    const __m256i p2 =
+        _mm256_cvtepu32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 2 * kChannels)));
+    const __m256i sum =
+        _mm256_add_epi64(_mm256_add_epi64(_mm256_mul_epu32(p0, _mm256_set1_epi64x(w[0])),
+                                          _mm256_mul_epu32(p1, _mm256_set1_epi64x(w[1]))),
+                         _mm256_mul_epu32(p2, _mm256_set1_epi64x(w[2])));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), sum);
+  }
+}
+
+[[gnu::target("avx2")]] void SumShortTapsAvx2(const uint32_t* __restrict acc,
+                                              const TShortTap* __restrict taps, size_t n,
+                                              uint32_t* __restrict out) {
+  for (size_t x = 0; x < n; ++x, out += kChannels) {
+    const uint32_t* a = acc + taps[x].offset;
+    const uint32_t* w = taps[x].weights;
+    const __m128i p0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+    const __m128i p1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + kChannels));
+    const __m128i p2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 2 * kChannels));
+    const __m128i sum =
+        _mm_add_epi32(_mm_add_epi32(_mm_mullo_epi32(p0, _mm_set1_epi32(static_cast<int>(w[0]))),
+                                    _mm_mullo_epi32(p1, _mm_set1_epi32(static_cast<int>(w[1])))),
+                      _mm_mullo_epi32(p2, _mm_set1_epi32(static_cast<int>(w[2]))));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), sum);
+  }
+}
+#endif
+
+template <class Sum>
+void SumShortTaps(const uint32_t* acc, const TShortTap* taps, size_t n, Sum* out) {
+#if QUORVEX_AVX2_DISPATCH
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2) return SumShortTapsAvx2(acc, taps, n, out);
+#endif
+  SumShortTapsPlain(acc, taps, n, out);
+}
+
+void SumShortTaps(const uint64_t* acc, const TShortTap* taps, size_t n, uint64_t* out) {
+  SumShortTapsPlain(acc, taps, n, out);
 }
 
 // Vertical pass first: for each destination row, the weighted sum of its source rows at full
@@ -195,7 +294,7 @@ class TVerticalFirst {
 
   void Run(TBitmap& dest) {
     const int32_t height = dest.Height();
-    const size_t outBytes = sums_.size();
+    const size_t outBytes = horizontal_.taps.size() * kChannels;
     for (int32_t y = 0; y < height; ++y) {
       CheckCancelled();
       const TTap& tap = vertical_.taps[static_cast<size_t>(y)];
@@ -218,33 +317,43 @@ class TVerticalFirst {
   // One destination pixel's horizontal tap as offsets into a row of channel values: its first
   // pixel at first, its last at last (weight 0 when it is the first), and the pixels between
   // them, all weighing the inner weight, as the difference of two running sums. Taps of at most
-  // three pixels (shrinking to half or more) read the one between directly instead: it lies at
-  // betweenStart, weighing betweenWeight (0 when there is none).
+  // three pixels (shrinking to half or more) are planned as TShortTap instead.
   struct TPlannedTap {
     uint32_t first, last, betweenStart, betweenEnd;
-    Sum firstWeight, lastWeight, betweenWeight;
+    Sum firstWeight, lastWeight;
   };
 
   void PlanTaps() {
-    plan_.resize(horizontal_.taps.size());
-    shortTaps_ = true;
+    const std::vector<TTap>& taps = horizontal_.taps;
+    shortTaps_ = std::all_of(taps.begin(), taps.end(), [](const TTap& t) { return t.count <= 3; });
+    if (shortTaps_) {
+      shortPlan_.resize(taps.size());
+      for (size_t x = 0; x < taps.size(); ++x) {
+        const TTap& tap = taps[x];
+        shortPlan_[x] = {
+            static_cast<uint32_t>(tap.first) * kChannels,
+            {tap.firstWeight,
+             tap.count == 3 ? horizontal_.innerWeight : (tap.count == 2 ? tap.lastWeight : 0),
+             tap.count == 3 ? tap.lastWeight : 0}};
+      }
+      // The spare lanes of the last pixels (SumShortTaps), read as zeros and written unread.
+      acc_.resize(width_ + 3 * kChannels - 2);
+      sums_.resize(sums_.size() + 1);
+      return;
+    }
+    plan_.resize(taps.size());
     for (size_t x = 0; x < plan_.size(); ++x) {
-      const TTap& tap = horizontal_.taps[x];
+      const TTap& tap = taps[x];
       const uint32_t first = static_cast<uint32_t>(tap.first) * kChannels;
       const uint32_t last = static_cast<uint32_t>(tap.first + tap.count - 1) * kChannels;
-      const uint32_t between = first + kChannels;
+      // The pixels between as the difference of running sums: from the first after to the last.
       plan_[x] = {first,
                   last,
-                  tap.count > 2 ? between : first,
-                  tap.count > 1 ? last : between,
+                  first + kChannels,
+                  tap.count > 1 ? last : first + kChannels,
                   tap.firstWeight,
-                  tap.count > 1 ? Sum{tap.lastWeight} : Sum{0},
-                  tap.count > 2 ? Sum{horizontal_.innerWeight} : Sum{0}};
-      shortTaps_ = shortTaps_ && tap.count <= 3;
+                  tap.count > 1 ? Sum{tap.lastWeight} : Sum{0}};
     }
-    if (shortTaps_) return;
-    // Between pixels as the difference of running sums: the between start is the first after.
-    for (size_t x = 0; x < plan_.size(); ++x) plan_[x].betweenStart = plan_[x].first + kChannels;
     running_.resize(width_ + kChannels);
   }
 
@@ -304,7 +413,7 @@ class TVerticalFirst {
         out[2] = r;
       }
     }
-    normalise_.Row(sums_.data(), dest, sums_.size());
+    normalise_.Row(sums_.data(), dest, horizontal_.taps.size() * kChannels);
   }
 
   template <size_t kMultiple, class In>
@@ -330,19 +439,7 @@ class TVerticalFirst {
   void ReduceTaps() {
     const Acc* __restrict acc = acc_.data();
     Sum* __restrict out = sums_.data();
-    if (shortTaps_) {
-      for (const TPlannedTap& tap : plan_) {
-        const Acc* first = acc + tap.first;
-        const Acc* between = acc + tap.betweenStart;
-        const Acc* last = acc + tap.last;
-        const Sum w0 = tap.firstWeight, w = tap.betweenWeight, w1 = tap.lastWeight;
-        out[0] = w0 * first[0] + w * between[0] + w1 * last[0];
-        out[1] = w0 * first[1] + w * between[1] + w1 * last[1];
-        out[2] = w0 * first[2] + w * between[2] + w1 * last[2];
-        out += kChannels;
-      }
-      return;
-    }
+    if (shortTaps_) return SumShortTaps(acc, shortPlan_.data(), shortPlan_.size(), out);
     Sum* __restrict running = running_.data();
     Sum b = 0, g = 0, r = 0;
     running[0] = running[1] = running[2] = 0;
@@ -374,6 +471,7 @@ class TVerticalFirst {
   std::vector<Sum> sums_;
   std::vector<Sum> running_;
   std::vector<TPlannedTap> plan_;
+  std::vector<TShortTap> shortPlan_;
   TNormaliser normalise_;
   size_t wholeMultiple_ = 0;
   bool plainRows_ = false;
