@@ -273,10 +273,9 @@ HRESULT WINAPI RegisterTypeLib(ITypeLib* ptlib, LPCOLESTR szFullPath, LPCOLESTR 
     HRESULT named = S_OK;  // a name that could not be read is not registered as an empty one
     const HRESULT read = ForEachAutomationInterface(ptlib, [&](ITypeInfo* info, const TYPEATTR& t) {
       quorvex::TBstr typeName;
-      if (!written || FAILED(named) ||
-          FAILED(named = info->GetDocumentation(MEMBERID_NIL, typeName.Put(), nullptr, nullptr,
-                                                nullptr)))
-        return;
+      if (!written || FAILED(named)) return;
+      named = info->GetDocumentation(MEMBERID_NIL, typeName.Put(), nullptr, nullptr, nullptr);
+      if (FAILED(named)) return;
       const std::u16string interfaceName(platform_detail::WideView(typeName.get()));
       const std::u16string key = u"Interface\\" + GuidText(t.guid);
       const std::u16string proxy =

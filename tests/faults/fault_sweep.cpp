@@ -25,7 +25,8 @@ long MaxPoints() {
 // QUORVEX_FAULT_FIRST: the first point tried (1 when unset), to go on from a point or replay one.
 long FirstPoint() {
   const char* text = std::getenv("QUORVEX_FAULT_FIRST");
-  return text != nullptr && std::atol(text) > 0 ? std::atol(text) : 1;
+  const long first = text != nullptr ? std::atol(text) : 1;
+  return first > 0 ? first : 1;
 }
 
 // Far above any operation's count: a sweep that gets here is not ending.
