@@ -1,6 +1,7 @@
 // Fuzzes the Resize object's transforms: a small image (0..48 on each side, 8- or 24-bit) set
 // through the object's own image replacement, then a sequence of ResizeImage, ScaleImage,
-// ResizeBox, RotateImage, CropImage, FlipHorizontal, FlipVertical and BackgroundColor puts with
+// ResizeBox, RotateImage, CropImage, FlipHorizontal, FlipVertical, FillBox (under any Gravity
+// and Sharpen, NaN and infinities included) and BackgroundColor puts with
 // arguments that include 0, 1, negative, huge, INT_MIN and INT_MAX sizes and NaN, infinite,
 // 1e30 and -0.0 angles. Only the system's own exceptions may come out. Each step is checked
 // against the size rules of the transforms (and, for flips, crops and quarter turns, against
@@ -9,13 +10,15 @@
 // Input: flags (bit 0: 8-bit, bit 1: pixels from the input rather than generated), width % 49,
 // height % 49, for 8-bit a palette count byte and three bytes per entry, four bytes of pixel seed
 // (or the pixel bytes themselves), four bytes of background colour; then up to 16 steps, each an
-// operation byte (% 8) and its arguments: one selector byte per integer (below 200 a small value
+// operation byte (% 9) and its arguments: one selector byte per integer (below 200 a small value
 // -20..179, else one of the special values) or per angle (below 200 a whole number of degrees,
-// else a special value or the next four bytes as a float).
+// else a special value or the next four bytes as a float); FillBox first takes a Gravity byte
+// (% 12: the eleven names and an unknown one) and a Sharpen selector.
 //
 // The seeds (fuzz/corpus/resize_transforms/) were written by a short script from this layout, one
 // per kind of step and a few mixed sequences over 8- and 24-bit images, including the zero-side
 // crop followed by ResizeBox and a 48 x 4 image whose ResizeBox(1, 100) must fail (1 x 4 / 48).
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -28,8 +31,10 @@
 #include <vector>
 
 #include "component/resize_object.h"
+#include "comserver/text_conversion.h"
 #include "fuzz/fuzz_input.h"
 #include "imaging/exception.h"
+#include "imaging/fill_box.h"
 #include "imaging/raster_image.h"
 #include "imaging/rotate.h"
 
@@ -116,6 +121,22 @@ class TInput : public quorvex::fuzzing::TFuzzInput {
       std::memcpy(&value, &bits, sizeof value);
       return value;
     }
+    return kSpecial[(selector - 200) % (sizeof kSpecial / sizeof kSpecial[0])];
+  }
+
+  double Strength() {
+    static constexpr double kSpecial[] = {0.0,
+                                          1.0,
+                                          -1.0,
+                                          10.0,
+                                          11.0,
+                                          1e308,
+                                          std::numeric_limits<double>::denorm_min(),
+                                          std::numeric_limits<double>::infinity(),
+                                          -std::numeric_limits<double>::infinity(),
+                                          std::numeric_limits<double>::quiet_NaN()};
+    const uint8_t selector = Byte();
+    if (selector < 200) return selector / 40.0;
     return kSpecial[(selector - 200) % (sizeof kSpecial / sizeof kSpecial[0])];
   }
 };
@@ -317,6 +338,52 @@ void CheckMapped(const Snapshot& before, const TBitmap& image, Map&& map, const 
     }
 }
 
+// Whether the image is a window of the source's pixels at some place, as a cut must be.
+bool IsWindow(const Snapshot& before, const TBitmap& image) {
+  if (image.PixelFormat() != before.format ||
+      !std::equal(before.palette.begin(), before.palette.end(), image.Palette().begin(),
+                  image.Palette().end()))
+    return false;
+  const int32_t w = image.Width(), h = image.Height();
+  const size_t row = static_cast<size_t>(w) * TBitmap::BytesPerPixel(before.format);
+  for (int32_t top = 0; top + h <= before.height; ++top)
+    for (int32_t left = 0; left + w <= before.width; ++left) {
+      int32_t y = 0;
+      while (y < h && std::memcmp(image.ScanLine(y), before.Raw(left, top + y), row) == 0) ++y;
+      if (y == h) return true;
+    }
+  return false;
+}
+
+constexpr const char* kGravities[] = {"center",    "north",     "south",     "east",
+                                      "west",      "northeast", "northwest", "southeast",
+                                      "southwest", "attention", "entropy",   "middle"};
+
+// Gravity and Sharpen for the next FillBox: an unknown name and NaN are refused and change
+// nothing; any other strength is kept within 0..10.
+void SetFillSettings(TInput& in, FuzzResize& resize) {
+  const char* gravity = kGravities[in.Byte() % (sizeof kGravities / sizeof kGravities[0])];
+  const bool known = std::string(gravity) != "middle";
+  BSTR previous = resize.Gravity();
+  BSTR name = Utf8ToNewBstr(gravity);
+  std::string message;
+  const bool refused = Raises([&] { resize.SetGravity(name); }, &message);
+  BSTR now = resize.Gravity();
+  const bool kept = BstrToUtf8(now) == (known ? std::string(gravity) : BstrToUtf8(previous));
+  SysFreeString(previous);
+  SysFreeString(name);
+  SysFreeString(now);
+  if (refused == known || !kept) Fault(std::string("Gravity \"") + gravity + "\" not handled");
+
+  const double strength = in.Strength();
+  const double before = resize.Sharpen();
+  if (Raises([&] { resize.SetSharpen(strength); }, &message) != std::isnan(strength))
+    Fault("Sharpen " + std::to_string(strength) + " not handled");
+  const double after = resize.Sharpen();
+  if (std::isnan(strength) ? after != before : !(after >= 0 && after <= 10))
+    Fault("Sharpen " + std::to_string(strength) + " kept as " + std::to_string(after));
+}
+
 void Step(TInput& in, FuzzResize& resize) {
   const Snapshot before(resize.Image());
   const Settings settings = SettingsOf(resize);
@@ -328,7 +395,7 @@ void Step(TInput& in, FuzzResize& resize) {
   Size expected = size;
   const char* name = "";
 
-  const uint8_t op = in.Byte() % 8;
+  const uint8_t op = in.Byte() % 9;
   switch (op) {
     case 0: {
       name = "ResizeImage";
@@ -468,6 +535,45 @@ void Step(TInput& in, FuzzResize& resize) {
             sx = before.width - 1 - x, sy = y;
           },
           name);
+      break;
+    }
+    case 7: {
+      name = "FillBox";
+      SetFillSettings(in, resize);
+      const LONG w = in.Integer(), h = in.Integer();
+      const LONG bw = std::max<LONG>(w, 0), bh = std::max<LONG>(h, 0);
+      bool window = false;
+      if (bw == 0 || bh == 0) {
+        // One side only: the other follows the picture, as ResizeImage derives it, and the
+        // picture is never enlarged.
+        if ((bw == 0 || bw >= size.width) && (bh == 0 || bh >= size.height)) {
+          expect = Expect::kUnchanged;
+        } else {
+          const Plan plan = ResizeImagePlan(bw, bh, size);
+          const std::optional<Size> outcome = plan.nothing || plan.derivedByZeroWidth
+                                                  ? std::nullopt
+                                                  : ResizeOutcome(plan.target, size);
+          if (TooSlow(outcome)) return;
+          expect = plan.nothing ? Expect::kUnchanged : outcome ? Expect::kSize : Expect::kFailure;
+          if (outcome) expected = *outcome;
+        }
+      } else if (size.height == 0) {
+        expect = Expect::kUnchanged;
+      } else if (size.width == 0) {
+        expect = Expect::kFailure;
+      } else {
+        const TFillPlan plan = PlanFill({before.width, before.height}, {bw, bh});
+        if (plan.Scaled.Width * int64_t{plan.Scaled.Height} > kWorkLimit) return;
+        expect = Expect::kSize;
+        expected = {plan.Cut.Width, plan.Cut.Height};
+        if (plan.Cut.Width > bw || plan.Cut.Height > bh || plan.Cut.Width < 1 ||
+            plan.Cut.Height < 1)
+          Fault("FillBox cut outside the box");
+        window = !plan.Shrinks;
+      }
+      raised = Raises([&] { resize.FillBox(w, h); }, &message);
+      if (!raised && window && !IsWindow(before, resize.Image()))
+        Fault("FillBox without a shrink is not a window of the picture");
       break;
     }
     default: {
