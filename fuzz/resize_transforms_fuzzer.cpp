@@ -290,6 +290,19 @@ bool TooSlow(const std::optional<Size>& outcome) {
   return outcome && outcome->width * outcome->height > kWorkLimit;
 }
 
+// What a step must give: no change, a failure, or a result of the expected size.
+enum class Expect { kUnchanged, kFailure, kSize };
+
+// Sets what a resize by the plan must give; false when its result is too large to make quickly.
+bool ExpectResize(const Plan& plan, const Size& size, Expect& expect, Size& expected) {
+  const std::optional<Size> outcome =
+      plan.nothing || plan.derivedByZeroWidth ? std::nullopt : ResizeOutcome(plan.target, size);
+  if (TooSlow(outcome)) return false;
+  expect = plan.nothing ? Expect::kUnchanged : outcome ? Expect::kSize : Expect::kFailure;
+  if (outcome) expected = *outcome;
+  return true;
+}
+
 void CheckSize(const TResize& resize, const Size& expected, const char* step) {
   if (resize.Width() != expected.width || resize.Height() != expected.height)
     Fault(std::string(step) + ": " + std::to_string(resize.Width()) + "x" +
@@ -390,8 +403,7 @@ void Step(TInput& in, FuzzResize& resize) {
   const Size size{before.width, before.height};
   std::string message;
   bool raised = false;
-  // What the step must give: no change, a failure, or a result of this size.
-  enum class Expect { kUnchanged, kFailure, kSize } expect = Expect::kUnchanged;
+  Expect expect = Expect::kUnchanged;
   Size expected = size;
   const char* name = "";
 
@@ -400,12 +412,7 @@ void Step(TInput& in, FuzzResize& resize) {
     case 0: {
       name = "ResizeImage";
       const LONG w = in.Integer(), h = in.Integer();
-      const Plan plan = ResizeImagePlan(w, h, size);
-      const std::optional<Size> outcome =
-          plan.nothing || plan.derivedByZeroWidth ? std::nullopt : ResizeOutcome(plan.target, size);
-      if (TooSlow(outcome)) return;
-      expect = plan.nothing ? Expect::kUnchanged : outcome ? Expect::kSize : Expect::kFailure;
-      if (outcome) expected = *outcome;
+      if (!ExpectResize(ResizeImagePlan(w, h, size), size, expect, expected)) return;
       raised = Raises([&] { resize.ResizeImage(w, h); }, &message);
       break;
     }
@@ -433,12 +440,7 @@ void Step(TInput& in, FuzzResize& resize) {
         const double rw = static_cast<double>(size.width) / w;
         const double rh = static_cast<double>(size.height) / h;
         const Plan plan = rw > rh ? ResizeImagePlan(w, 0, size) : ResizeImagePlan(0, h, size);
-        const std::optional<Size> outcome = plan.nothing || plan.derivedByZeroWidth
-                                                ? std::nullopt
-                                                : ResizeOutcome(plan.target, size);
-        if (TooSlow(outcome)) return;
-        expect = plan.nothing ? Expect::kUnchanged : outcome ? Expect::kSize : Expect::kFailure;
-        if (outcome) expected = *outcome;
+        if (!ExpectResize(plan, size, expect, expected)) return;
       }
       raised = Raises([&] { resize.ResizeBox(w, h); }, &message);
       break;
@@ -549,13 +551,7 @@ void Step(TInput& in, FuzzResize& resize) {
         if ((bw == 0 || bw >= size.width) && (bh == 0 || bh >= size.height)) {
           expect = Expect::kUnchanged;
         } else {
-          const Plan plan = ResizeImagePlan(bw, bh, size);
-          const std::optional<Size> outcome = plan.nothing || plan.derivedByZeroWidth
-                                                  ? std::nullopt
-                                                  : ResizeOutcome(plan.target, size);
-          if (TooSlow(outcome)) return;
-          expect = plan.nothing ? Expect::kUnchanged : outcome ? Expect::kSize : Expect::kFailure;
-          if (outcome) expected = *outcome;
+          if (!ExpectResize(ResizeImagePlan(bw, bh, size), size, expect, expected)) return;
         }
       } else if (size.height == 0) {
         expect = Expect::kUnchanged;
