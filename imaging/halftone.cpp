@@ -316,10 +316,11 @@ class TVerticalFirst {
  private:
   // One destination pixel's horizontal tap as offsets into a row of channel values: its first
   // pixel at first, its last at last (weight 0 when it is the first), and the pixels between
-  // them, all weighing the inner weight, as the difference of two running sums. Taps of at most
-  // three pixels (shrinking to half or more) are planned as TShortTap instead.
+  // them, all weighing the inner weight, as the difference of two running sums: from the one
+  // after the first up to betweenEnd. Taps of at most three pixels (shrinking to half or more) are
+  // planned as TShortTap instead.
   struct TPlannedTap {
-    uint32_t first, last, betweenStart, betweenEnd;
+    uint32_t first, last, betweenEnd;
     Sum firstWeight, lastWeight;
   };
 
@@ -346,12 +347,7 @@ class TVerticalFirst {
       const TTap& tap = taps[x];
       const uint32_t first = static_cast<uint32_t>(tap.first) * kChannels;
       const uint32_t last = static_cast<uint32_t>(tap.first + tap.count - 1) * kChannels;
-      // The pixels between as the difference of running sums: from the first after to the last.
-      plan_[x] = {first,
-                  last,
-                  first + kChannels,
-                  tap.count > 1 ? last : first + kChannels,
-                  tap.firstWeight,
+      plan_[x] = {first, last, tap.count > 1 ? last : first + kChannels, tap.firstWeight,
                   tap.count > 1 ? Sum{tap.lastWeight} : Sum{0}};
     }
     running_.resize(width_ + kChannels);
@@ -452,7 +448,7 @@ class TVerticalFirst {
     for (const TPlannedTap& tap : plan_) {
       const Acc* first = acc + tap.first;
       const Acc* last = acc + tap.last;
-      const Sum* start = running + tap.betweenStart;
+      const Sum* start = running + tap.first + kChannels;
       const Sum* end = running + tap.betweenEnd;
       const Sum w0 = tap.firstWeight, w1 = tap.lastWeight;
       out[0] = w0 * first[0] + w1 * last[0] + inner * (end[0] - start[0]);
