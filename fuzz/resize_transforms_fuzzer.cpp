@@ -37,6 +37,7 @@
 #include "imaging/fill_box.h"
 #include "imaging/raster_image.h"
 #include "imaging/rotate.h"
+#include "platform/com_ptr.h"
 
 namespace {
 
@@ -377,15 +378,12 @@ constexpr const char* kGravities[] = {"center",    "north",     "south",     "ea
 void SetFillSettings(TInput& in, FuzzResize& resize) {
   const char* gravity = kGravities[in.Byte() % (sizeof kGravities / sizeof kGravities[0])];
   const bool known = std::string(gravity) != "middle";
-  BSTR previous = resize.Gravity();
-  BSTR name = Utf8ToNewBstr(gravity);
+  const TBstr previous(resize.Gravity()), name(Utf8ToNewBstr(gravity));
   std::string message;
-  const bool refused = Raises([&] { resize.SetGravity(name); }, &message);
-  BSTR now = resize.Gravity();
-  const bool kept = BstrToUtf8(now) == (known ? std::string(gravity) : BstrToUtf8(previous));
-  SysFreeString(previous);
-  SysFreeString(name);
-  SysFreeString(now);
+  const bool refused = Raises([&] { resize.SetGravity(name.get()); }, &message);
+  const TBstr now(resize.Gravity());
+  const bool kept =
+      BstrToUtf8(now.get()) == (known ? std::string(gravity) : BstrToUtf8(previous.get()));
   if (refused == known || !kept) Fault(std::string("Gravity \"") + gravity + "\" not handled");
 
   const double strength = in.Strength();
@@ -548,11 +546,10 @@ void Step(TInput& in, FuzzResize& resize) {
       if (bw == 0 || bh == 0) {
         // One side only: the other follows the picture, as ResizeImage derives it, and the
         // picture is never enlarged.
-        if ((bw == 0 || bw >= size.width) && (bh == 0 || bh >= size.height)) {
+        if ((bw == 0 || bw >= size.width) && (bh == 0 || bh >= size.height))
           expect = Expect::kUnchanged;
-        } else {
-          if (!ExpectResize(ResizeImagePlan(bw, bh, size), size, expect, expected)) return;
-        }
+        else if (!ExpectResize(ResizeImagePlan(bw, bh, size), size, expect, expected))
+          return;
       } else if (size.height == 0) {
         expect = Expect::kUnchanged;
       } else if (size.width == 0) {
