@@ -130,12 +130,7 @@ TEST_F(BatchTest, SkipExistingLeavesInputsWhoseOutputIsNewer) {
   }
   done = Quorvex(dir, run);
   ASSERT_EQ(done.status, 0) << done.err;
-  std::string times;
-  for (const auto& [name, offset] : plan)
-    times += std::string(" ") + name + " " +
-             std::to_string((fs::last_write_time(dir.File(name)) - written).count()) + " ns;";
-  EXPECT_TRUE(done.err.starts_with("1 converted, 1 skipped, 0 failed in "))
-      << done.err << "times after the first output:" << times;
+  EXPECT_TRUE(done.err.starts_with("1 converted, 1 skipped, 0 failed in ")) << done.err;
 }
 
 struct RefusalCase {
